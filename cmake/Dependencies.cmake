@@ -1,0 +1,27 @@
+# Third-party libraries, all from Debian packages (scripts/install-deps.sh).
+find_package(Threads REQUIRED)
+
+# OpenCV: core and video in the product; imgproc, imgcodecs, videoio and dnn in tools.
+find_package(OpenCV REQUIRED COMPONENTS core video imgproc imgcodecs videoio)
+find_package(OpenCV QUIET COMPONENTS dnn)
+
+# libyuv ships no CMake or pkg-config file on Debian.
+find_path(LIBYUV_INCLUDE_DIR libyuv.h REQUIRED)
+find_library(LIBYUV_LIBRARY yuv REQUIRED)
+add_library(tavro::yuv UNKNOWN IMPORTED)
+set_target_properties(tavro::yuv PROPERTIES
+  IMPORTED_LOCATION ${LIBYUV_LIBRARY}
+  INTERFACE_INCLUDE_DIRECTORIES ${LIBYUV_INCLUDE_DIR})
+
+# RapidJSON is header-only.
+find_path(RAPIDJSON_INCLUDE_DIR rapidjson/document.h REQUIRED)
+add_library(tavro::rapidjson INTERFACE IMPORTED)
+set_target_properties(tavro::rapidjson PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES ${RAPIDJSON_INCLUDE_DIR})
+
+if(TAVRO_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+if(TAVRO_BUILD_BENCH)
+  find_package(benchmark REQUIRED)
+endif()

@@ -1,0 +1,32 @@
+// MattingAdapter: owns one matting pipeline for one stream.
+#pragma once
+
+#include "extension/matting_interface.h"
+
+namespace tavro {
+
+class MattingAdapter final : public MattingInterface {
+ public:
+  MattingAdapter();
+  ~MattingAdapter() override;
+
+  int32_t init(int32_t inWidth, int32_t inHeight, int32_t outWidth,
+               int32_t outHeight) override;
+  int32_t warmup() override;
+  int32_t process(FrameImage image, MaskBuffer& mask) override;
+  int32_t setConfig(SegmentationConfig config) override;
+  const char* version() override;
+
+ private:
+  bool created_ = false;
+  bool firstFrame_ = true;
+  int32_t inWidth_ = 640, inHeight_ = 360;
+  int32_t outWidth_ = 640, outHeight_ = 360;
+  int32_t netWidth_ = 224, netHeight_ = 224;
+  int32_t reset_ = 0;
+  int32_t enableOpticalFlow_ = 1;
+  int32_t enableMediaFilter_ = 0;
+  bool bokeh_ = false;
+};
+
+}  // namespace tavro

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project builds against, when missing.
+set -euo pipefail
+pkgs=(build-essential cmake ninja-build pkg-config rapidjson-dev libyuv-dev
+      libopencv-dev libgtest-dev libgmock-dev libbenchmark-dev)
+if [ "${1:-}" = "--python" ]; then
+  pkgs+=(python3-torch python3-opencv python3-numpy)
+fi
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}" >&2
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "need root to install packages (run as root or install them yourself)" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,9 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "engine/matting_net.h"
+
+TEST(Engine, UnknownBackendKindGivesNoNet) {
+  EXPECT_EQ(TAVROMATTING::CreateNet(1, 0), nullptr);
+}
