@@ -9,8 +9,6 @@
 
 namespace TAVROMATTING {
 
-void LinkLayerRegistrations();  // engine/x86/layer_registrations.cpp
-
 Net::Net() {
   Tensor& zero = weights["__dummy_zero_tensor__"];
   zero.name = "__dummy_zero_tensor__";

@@ -40,6 +40,14 @@ bool Concat::Forward(core::RunEnv* env) {
   if (inputs.empty() || outputs.empty()) return false;
   std::vector<const float*> ins;
   std::vector<int> cs;
+  const uint64_t pixels = Pixels(*inputs[0]);
+  uint64_t channels = 0;
+  for (Tensor* t : inputs) channels += t->c;
+  // Inputs of different sizes (an input size the network cannot take) or an
+  // output of the wrong size cannot be joined.
+  for (Tensor* t : inputs)
+    if (Pixels(*t) != pixels) return false;
+  if (Pixels(*outputs[0]) != pixels || outputs[0]->c != channels) return false;
   for (Tensor* t : inputs) {
     const float* p = t->data();
     if (!p) return false;
@@ -51,7 +59,7 @@ bool Concat::Forward(core::RunEnv* env) {
   if (!env->halfPrecision && CpuInfo::Get().HasAvx()) {
     // AVX member goes here; until then the SSE one.
   }
-  TAVROMATTING::Concat(ins.data(), cs.data(), int(ins.size()), out, Pixels(*inputs[0]));
+  TAVROMATTING::Concat(ins.data(), cs.data(), int(ins.size()), out, pixels);
   return true;
 }
 

@@ -49,7 +49,9 @@ bool Activation::Forward(core::RunEnv* env) {
 
 bool Concat::Forward(core::RunEnv* env) {
   if (inputs.size() == 3 && inputs[0]->c == 8 && inputs[1]->c == 2 && inputs[2]->c == 2 &&
-      !outputs.empty()) {
+      !outputs.empty() && inputs[0]->h == inputs[1]->h && inputs[0]->h == inputs[2]->h &&
+      inputs[0]->w == inputs[1]->w && inputs[0]->w == inputs[2]->w &&
+      outputs[0]->h == inputs[0]->h && outputs[0]->w == inputs[0]->w && outputs[0]->c == 12) {
     const float* a = inputs[0]->data();
     const float* b = inputs[1]->data();
     const float* c = inputs[2]->data();
