@@ -46,6 +46,14 @@ int RunMattingNet(Net* net, const uint8_t* rgb, uint8_t* out, int width, int hei
   if (net->env->Kind() != 6) {
     if (out) mask->Bind(kUint8, out);
     net->Warmup();
+    // A size whose skip connections do not line up (not a multiple of 32)
+    // gives the last layer another shape than the caller's buffer: leave the
+    // mask at zero rather than write past it.
+    if (mask->h != uint32_t(height) || mask->w != uint32_t(width)) {
+      if (out) std::memset(out, 0, size_t(width) * size_t(height));
+      mask->Bind(kUint8, nullptr);
+      return 0;
+    }
     net->Run();
     return 0;
   }
@@ -55,6 +63,12 @@ int RunMattingNet(Net* net, const uint8_t* rgb, uint8_t* out, int width, int hei
   if (!tmp) return 0;
   mask->Bind(kFloat32, tmp);
   net->Warmup();
+  if (mask->h != uint32_t(height) || mask->w != uint32_t(width)) {
+    mask->Bind(kFloat32, nullptr);
+    AlignedFree(tmp);
+    if (out) std::memset(out, 0, size_t(width) * size_t(height));
+    return 0;
+  }
   net->Run();
   if (out) {
     const float* v = mask->data();

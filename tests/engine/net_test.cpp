@@ -150,6 +150,20 @@ TEST(Net, RunsAndProducesAMask) {
   EXPECT_EQ(*std::max_element(small.begin(), small.end()), 0);
 }
 
+TEST(Net, SizesTheNetworkCannotTakeLeaveAZeroMask) {
+  for (auto [w, h] : {std::pair<int, int>{100, 100}, {320, 180}, {33, 17}, {8, 8}}) {
+    NetPtr net = MakeNet();
+    auto img = Picture(w, h);
+    std::vector<uint8_t> mask(size_t(w) * h, 9);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RunMattingNet(net.get(), img.data(), mask.data(), w, h), 0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(*std::max_element(mask.begin(), mask.end()), 0) << w << "x" << h;
+  }
+  EXPECT_EQ(RunMattingNet(nullptr, nullptr, nullptr, 320, 224), 0);
+  EXPECT_EQ(CreateNet(1, 0), nullptr);
+}
+
 TEST(Net, PortableAndSquareSizesAgree) {
   // 224 x 224 works on a fresh network, and forcing the portable path does
   // not change the mask (today every path is the portable one; this guards
