@@ -36,6 +36,7 @@ bool RecordName(void* obj) {
   char name[32] = {};
   pthread_getname_np(pthread_self(), name, sizeof(name));
   c->sawName = std::string(name) == "AVeryLongThread";
+  c->recorded = true;
   return false;
 }
 
@@ -131,7 +132,12 @@ TEST(ThreadWrapper, NameIsCutToTheOsLimit) {
       CreateThreadWrapper(&RecordName, &c, 3, "AVeryLongThreadName"));
   uint32_t id = 0;
   ASSERT_TRUE(t->Start(id));
+  // A Stop right after Start may legitimately end the body before its first
+  // call, so wait for the callable to have run.
+  for (int i = 0; i < 5000 && !c.recorded; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   EXPECT_TRUE(t->Stop());
+  EXPECT_TRUE(c.recorded);
   EXPECT_TRUE(c.sawName);
 }
 
