@@ -36,6 +36,7 @@ bool RecordName(void* obj) {
   char name[32] = {};
   pthread_getname_np(pthread_self(), name, sizeof(name));
   c->sawName = std::string(name) == "AVeryLongThread";
+  c->recorded = true;
   return false;
 }
 
@@ -110,7 +111,8 @@ TEST(ThreadWrapper, RequestStopEndsBodyWithoutWaiting) {
 
 TEST(ThreadWrapper, WrapperMayGoFirstWhileBodyRuns) {
   // Destroying the wrapper only drops its share; the body finishes on its own.
-  Counter c;
+  // The counter outlives the test because nothing joins the body here.
+  static Counter c;
   c.stopAfter = 20;
   {
     std::unique_ptr<ThreadWrapper> t(CreateThreadWrapper(&CountCall, &c, 2, "orphan"));
@@ -131,6 +133,8 @@ TEST(ThreadWrapper, NameIsCutToTheOsLimit) {
       CreateThreadWrapper(&RecordName, &c, 3, "AVeryLongThreadName"));
   uint32_t id = 0;
   ASSERT_TRUE(t->Start(id));
+  for (int i = 0; i < 1000 && !c.recorded; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   EXPECT_TRUE(t->Stop());
   EXPECT_TRUE(c.sawName);
 }
