@@ -1,5 +1,6 @@
 #include "extension/video_segmentation_wrapper.h"
 
+#include <cstring>
 #include <iostream>
 #include <system_error>
 
@@ -8,7 +9,14 @@
 namespace tavro {
 
 namespace {
-void Say(const char* message) { std::cout << message << std::endl; }
+// Unformatted output only: the warm-up thread prints while the video thread
+// may be formatting its cost line, and unformatted writes leave the stream's
+// width and flags alone.
+void Say(const char* message) {
+  std::cout.write(message, static_cast<std::streamsize>(std::strlen(message)));
+  std::cout.put('\n');
+  std::cout.flush();
+}
 }  // namespace
 
 VideoSegmentationWrapper::VideoSegmentationWrapper()
