@@ -81,8 +81,8 @@ static_assert(offsetof(ExtensionRecord, name) == 8, "name at 8");
 // A video frame travelling through the host's pipeline.
 class VideoFrame : public RefCountInterface {
  public:
-  virtual int32_t getVideoFrameType() const = 0;                     // slot 4
-  virtual int32_t getVideoFrameData(FrameDataRecord* data) const = 0;  // 5
+  virtual int32_t getVideoFrameData(FrameDataRecord* data) const = 0;  // 4
+  virtual int32_t getVideoFrameType() const = 0;                     // slot 5
   virtual int32_t fillVideoFrameData(const FrameDataRecord* data) = 0;  // 6
   // Copies size bytes of alpha before returning; index 0 is the mask plane.
   virtual int32_t attachAlphaBuffer(int32_t index,
