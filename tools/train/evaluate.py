@@ -50,7 +50,8 @@ def evaluate(net, valset, loss_fn=None, batch=16):
     ious, losses = [], []
     with torch.no_grad():
         for s in range(0, len(valset), batch):
-            x = torch.from_numpy(valset.inputs[s:s + batch]).permute(0, 3, 1, 2).float()
+            x = torch.from_numpy(valset.inputs[s:s + batch]).permute(0, 3, 1, 2)
+            x = x.float().contiguous(memory_format=torch.channels_last)
             logits = net(x)
             if loss_fn is not None:
                 t = torch.from_numpy(valset.targets[s:s + batch]).unsqueeze(1)

@@ -38,7 +38,7 @@ def parse_args(argv=None):
     p.add_argument("--init", default="tools/train/checkpoint/last.pt",
                    help="checkpoint to start from when the run folder is empty")
     p.add_argument("--epochs", type=int, default=24)
-    p.add_argument("--fine-epochs", type=int, default=4,
+    p.add_argument("--fine-epochs", type=int, default=3,
                    help="last epochs trained at the deployed sizes")
     p.add_argument("--epoch-samples", type=int, default=2000)
     p.add_argument("--batch", type=int, default=16)
@@ -121,6 +121,9 @@ def main(argv=None):
     log = Log(os.path.join(args.run, "train.log"))
 
     net = TwinNet(train_form=True)
+    # Channels-last runs the few-channel full-resolution convolutions of the
+    # stem and head about 30 times faster on CPU (2-3x for a whole step).
+    net = net.to(memory_format=torch.channels_last)
     opt = torch.optim.AdamW(net.parameters(), lr=args.lr,
                             weight_decay=args.weight_decay)
     state = {"epoch": 0, "batch": 0, "step": 0, "best_iou": -1.0, "history": []}
@@ -174,7 +177,8 @@ def main(argv=None):
             b, x, t = item
             for g in opt.param_groups:
                 g["lr"] = lr_at(args, state["step"], total_steps)
-            xt = torch.from_numpy(x).permute(0, 3, 1, 2).float()
+            xt = torch.from_numpy(x).permute(0, 3, 1, 2).float().contiguous(
+                memory_format=torch.channels_last)
             tt = torch.from_numpy(t).unsqueeze(1)
             loss = losses.segmentation_loss(net(xt), tt)
             opt.zero_grad(set_to_none=True)
