@@ -206,8 +206,8 @@ def _photometric(img, rng):
         kern = cv2.warpAffine(kern, m, (k, k))
         out = cv2.filter2D(out, -1, kern / max(kern.sum(), 1e-6))
     if rng.random() < 0.3:
-        noise = np.empty(out.shape, np.int16)
-        cv2.randn(noise, 0, rng.uniform(2, 9))
+        sigma = rng.uniform(2, 9)
+        noise = rng.standard_normal(out.shape, dtype=np.float32) * sigma
         out = cv2.add(out, noise, dtype=cv2.CV_8U)
     if rng.random() < 0.3:
         q = int(rng.integers(25, 90))

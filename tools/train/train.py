@@ -37,8 +37,8 @@ def parse_args(argv=None):
     p.add_argument("--run", default="tools/train/runs/main")
     p.add_argument("--init", default="tools/train/checkpoint/last.pt",
                    help="checkpoint to start from when the run folder is empty")
-    p.add_argument("--epochs", type=int, default=24)
-    p.add_argument("--fine-epochs", type=int, default=3,
+    p.add_argument("--epochs", type=int, default=56)
+    p.add_argument("--fine-epochs", type=int, default=8,
                    help="last epochs trained at the deployed sizes")
     p.add_argument("--epoch-samples", type=int, default=2000)
     p.add_argument("--batch", type=int, default=16)
