@@ -1,0 +1,57 @@
+"""Training samples: shapes, ranges and reproducibility from a seed."""
+import os
+import unittest
+
+import numpy as np
+import torch
+
+from tools.train import data, losses
+
+HAVE_DATA = os.path.exists(os.path.join(data.PORTRAIT, "train.txt"))
+
+
+@unittest.skipUnless(HAVE_DATA, "portrait data set not present")
+class Samples(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.stills = data.Stills(data.read_list("train.txt")[::150])
+        cls.backgrounds = data.Backgrounds()
+
+    def test_shapes_ranges_and_determinism(self):
+        for (w, h) in ((320, 224), (224, 224), (160, 160)):
+            rng = np.random.default_rng([7, w])
+            x, t = data.training_batch(self.stills, self.backgrounds,
+                                       range(len(self.stills)), w, h, rng)
+            self.assertEqual(x.shape, (len(self.stills), h, w, 3))
+            self.assertEqual(x.dtype, np.uint8)
+            self.assertEqual(t.shape, (len(self.stills), h, w))
+            self.assertTrue(0.0 <= t.min() and t.max() <= 1.0)
+            self.assertGreater(t.mean(), 0.01)   # people are in the frames
+            x2, t2 = data.training_batch(self.stills, self.backgrounds,
+                                         range(len(self.stills)), w, h,
+                                         np.random.default_rng([7, w]))
+            np.testing.assert_array_equal(x, x2)
+            np.testing.assert_array_equal(t, t2)
+
+    def test_many_draws_never_fail(self):
+        # Odd canvas shapes and placements must all produce a frame.
+        for k in range(60):
+            rng = np.random.default_rng([11, k])
+            frame, mask = data.camera_frame(self.stills, self.backgrounds,
+                                            k % len(self.stills), rng)
+            self.assertEqual(frame.shape[:2], mask.shape)
+            self.assertGreater(min(mask.shape), 8)
+
+
+class Loss(unittest.TestCase):
+    def test_perfect_prediction_beats_wrong_one(self):
+        t = torch.zeros(2, 1, 32, 32)
+        t[:, :, 8:24, 8:24] = 1
+        good = losses.segmentation_loss((t * 2 - 1) * 10, t)
+        bad = losses.segmentation_loss(-(t * 2 - 1) * 10, t)
+        self.assertLess(float(good), 0.05)
+        self.assertGreater(float(bad), 1.0)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,1 @@
+"""Training of the portrait network's weights."""

@@ -1,0 +1,288 @@
+"""Training and validation samples as the filter shows frames to the network.
+
+Most stills are portrait-orientation photos; the deployed network sees
+landscape camera frames (16:9, 4:3, sometimes portrait phone frames) squeezed
+to the work size without keeping the aspect ratio, after an I420 round trip.
+Each training sample therefore builds a camera frame first: the photo is
+placed into a wider canvas (composited onto another background, or with its
+own borders extended), at a random scale and position, then jittered in
+colour, blurred, noised and JPEG-compressed, and finally passed through the
+I420 squeeze of tools/train/i420.py.  The dataset is preloaded as encoded
+bytes (about 150 MB) and decoded per sample.
+"""
+import os
+
+import cv2
+import numpy as np
+
+from tools.train import i420
+
+DATA_ROOT = os.environ.get("TAVRO_DATA", "/work/shared/data")
+PORTRAIT = os.path.join(DATA_ROOT, "portrait")
+BACKGROUNDS = os.path.join(DATA_ROOT, "backgrounds")
+
+cv2.setNumThreads(1)
+
+
+def read_list(name):
+    with open(os.path.join(PORTRAIT, name)) as f:
+        return [s.strip() for s in f if s.strip()]
+
+
+def _read_bytes(path):
+    with open(path, "rb") as f:
+        return np.frombuffer(f.read(), dtype=np.uint8)
+
+
+class Stills:
+    """Encoded image/mask pairs of one list, held in memory."""
+
+    def __init__(self, stems):
+        self.stems = list(stems)
+        self.images = [_read_bytes(os.path.join(PORTRAIT, "images", s + ".jpg"))
+                       for s in self.stems]
+        self.masks = [_read_bytes(os.path.join(PORTRAIT, "masks", s + ".png"))
+                      for s in self.stems]
+
+    def __len__(self):
+        return len(self.stems)
+
+    def get(self, i):
+        img = cv2.imdecode(self.images[i], cv2.IMREAD_COLOR)
+        mask = cv2.imdecode(self.masks[i], cv2.IMREAD_GRAYSCALE)
+        if mask.shape != img.shape[:2]:
+            mask = cv2.resize(mask, (img.shape[1], img.shape[0]),
+                              interpolation=cv2.INTER_NEAREST)
+        return img, mask
+
+
+class Backgrounds:
+    def __init__(self):
+        names = sorted(n for n in os.listdir(BACKGROUNDS) if n.endswith(".jpg"))
+        self.images = [_read_bytes(os.path.join(BACKGROUNDS, n)) for n in names]
+
+    def __len__(self):
+        return len(self.images)
+
+    def get(self, i):
+        return cv2.imdecode(self.images[i], cv2.IMREAD_COLOR)
+
+
+# Camera frame shapes the filter meets: (aspect w/h, probability).
+FRAME_ASPECTS = ((16 / 9, 0.55), (4 / 3, 0.25), (9 / 16, 0.12), (3 / 4, 0.08))
+CANVAS_SHORT = 256          # canvas short side in pixels before the squeeze
+
+
+def _cover(img, w, h, rng):
+    """Scales img to cover w x h and crops a random window."""
+    ih, iw = img.shape[:2]
+    s = max(w / iw, h / ih) * rng.uniform(1.0, 1.3)
+    nw, nh = max(w, int(round(iw * s))), max(h, int(round(ih * s)))
+    img = cv2.resize(img, (nw, nh), interpolation=cv2.INTER_LINEAR)
+    x = rng.integers(0, nw - w + 1)
+    y = rng.integers(0, nh - h + 1)
+    return img[y:y + h, x:x + w]
+
+
+def _source_geometry(img, mask, rng):
+    """Flip and a small rotation of the photo (borders replicated)."""
+    if rng.random() < 0.5:
+        img, mask = img[:, ::-1], mask[:, ::-1]
+    if rng.random() < 0.4:
+        h, w = mask.shape
+        m = cv2.getRotationMatrix2D((w / 2, h / 2), rng.uniform(-12, 12), 1.0)
+        img = cv2.warpAffine(img, m, (w, h), flags=cv2.INTER_LINEAR,
+                             borderMode=cv2.BORDER_REPLICATE)
+        mask = cv2.warpAffine(mask, m, (w, h), flags=cv2.INTER_LINEAR,
+                              borderMode=cv2.BORDER_REPLICATE)
+    return np.ascontiguousarray(img), np.ascontiguousarray(mask)
+
+
+def _canvas_size(rng):
+    aspects, probs = zip(*FRAME_ASPECTS)
+    a = aspects[rng.choice(len(aspects), p=np.array(probs) / sum(probs))]
+    if a >= 1:
+        h = CANVAS_SHORT
+        w = int(round(h * a))
+    else:
+        w = CANVAS_SHORT
+        h = int(round(w / a))
+    return w + w % 2, h + h % 2
+
+
+def _placement(img, cw, ch, rng, full_body):
+    """Scaled size and top-left corner of the photo on the canvas.  Photos
+    cut at the chest stay cut by the frame's bottom edge; full-body photos
+    may stand anywhere."""
+    ih, iw = img.shape[:2]
+    rel = np.exp(rng.uniform(np.log(0.5), np.log(1.35)))  # photo height / canvas
+    ph = max(8, int(round(ch * rel)))
+    pw = max(8, int(round(iw * ph / ih)))
+    lo, hi = -0.3 * pw, cw - 0.7 * pw
+    if hi < lo:                       # photo far wider than the canvas
+        lo, hi = cw - pw, 0.0
+    x0 = int(round(rng.uniform(lo, hi)))
+    bottom = ch + rng.uniform(-0.25 if full_body else 0.0, 0.3) * ph
+    y0 = int(round(bottom - ph))
+    return pw, ph, x0, y0
+
+
+def _paste(dst, src, x0, y0):
+    """Pastes src onto dst at (x0, y0) with clipping; returns the region."""
+    h, w = src.shape[:2]
+    H, W = dst.shape[:2]
+    xa, ya, xb, yb = max(0, x0), max(0, y0), min(W, x0 + w), min(H, y0 + h)
+    if xa >= xb or ya >= yb:
+        return None
+    dst[ya:yb, xa:xb] = src[ya - y0:yb - y0, xa - x0:xb - x0]
+    return ya, yb, xa, xb
+
+
+def _extend(img, mask, pw, ph, x0, y0, cw, ch, rng):
+    """The photo on the canvas with its own borders extended to fill it."""
+    img = cv2.resize(img, (pw, ph), interpolation=cv2.INTER_AREA)
+    mask = cv2.resize(mask, (pw, ph), interpolation=cv2.INTER_LINEAR)
+    # Crop what falls outside, then extend what is missing.
+    cx0, cy0 = max(0, -x0), max(0, -y0)
+    cx1, cy1 = min(pw, cw - x0), min(ph, ch - y0)
+    if cx0 >= cx1 or cy0 >= cy1:
+        return None
+    img, mask = img[cy0:cy1, cx0:cx1], mask[cy0:cy1, cx0:cx1]
+    left, top = max(0, x0), max(0, y0)
+    right, bottom = cw - left - img.shape[1], ch - top - img.shape[0]
+    mode = cv2.BORDER_REFLECT_101 if rng.random() < 0.7 else cv2.BORDER_REPLICATE
+    try:
+        img = cv2.copyMakeBorder(img, top, bottom, left, right, mode)
+        mask = cv2.copyMakeBorder(mask, top, bottom, left, right, mode)
+    except cv2.error:
+        img = cv2.copyMakeBorder(img, top, bottom, left, right, cv2.BORDER_REPLICATE)
+        mask = cv2.copyMakeBorder(mask, top, bottom, left, right, cv2.BORDER_REPLICATE)
+    return img, mask
+
+
+def _composite(img, mask, pw, ph, x0, y0, bg):
+    """The person (by its mask) alpha-blended onto a background canvas."""
+    img = cv2.resize(img, (pw, ph), interpolation=cv2.INTER_AREA)
+    mask = cv2.resize(mask, (pw, ph), interpolation=cv2.INTER_LINEAR)
+    ch, cw = bg.shape[:2]
+    layer = np.zeros_like(bg)
+    alpha = np.zeros((ch, cw), np.uint8)
+    if _paste(layer, img, x0, y0) is None:
+        return bg, alpha
+    _paste(alpha, mask, x0, y0)
+    a = alpha.astype(np.float32) / 255.0
+    out = cv2.blendLinear(layer, bg, a, 1.0 - a)
+    return out, alpha
+
+
+def _photometric(img, rng):
+    """Colour, brightness, contrast and gamma jitter (one lookup table per
+    channel), saturation, blur, sensor noise and JPEG artefacts."""
+    out = img
+    if rng.random() < 0.9:
+        contrast = rng.uniform(0.65, 1.35)
+        bright = rng.uniform(-35, 35)
+        gains = rng.uniform(0.88, 1.12, size=3)
+        gamma = rng.uniform(0.7, 1.4) if rng.random() < 0.2 else 1.0
+        mean = float(img.mean())
+        q = np.arange(256, dtype=np.float64)
+        q = 255.0 * (q / 255.0) ** gamma
+        luts = [np.clip(((q - mean) * contrast + mean + bright) * g + 0.5,
+                        0, 255).astype(np.uint8) for g in gains]
+        out = cv2.merge([cv2.LUT(out[..., k], luts[k]) for k in range(3)])
+    if rng.random() < 0.5:
+        grey = cv2.cvtColor(cv2.cvtColor(out, cv2.COLOR_BGR2GRAY),
+                            cv2.COLOR_GRAY2BGR)
+        s = rng.uniform(0.5, 1.4)
+        out = cv2.addWeighted(out, s, grey, 1.0 - s, 0.0)
+    r = rng.random()
+    if r < 0.2:
+        out = cv2.GaussianBlur(out, (0, 0), rng.uniform(0.5, 1.8))
+    elif r < 0.28:
+        k = int(rng.integers(3, 8))
+        kern = np.zeros((k, k), np.float32)
+        kern[k // 2, :] = 1.0 / k
+        m = cv2.getRotationMatrix2D((k / 2 - 0.5, k / 2 - 0.5), rng.uniform(0, 180), 1)
+        kern = cv2.warpAffine(kern, m, (k, k))
+        out = cv2.filter2D(out, -1, kern / max(kern.sum(), 1e-6))
+    if rng.random() < 0.3:
+        sigma = rng.uniform(2, 9)
+        noise = rng.standard_normal(out.shape, dtype=np.float32) * sigma
+        out = cv2.add(out, noise, dtype=cv2.CV_8U)
+    if rng.random() < 0.3:
+        q = int(rng.integers(25, 90))
+        ok, enc = cv2.imencode(".jpg", out, (cv2.IMWRITE_JPEG_QUALITY, q))
+        if ok:
+            out = cv2.imdecode(enc, cv2.IMREAD_COLOR)
+    return out
+
+
+FULL_BODY_SOURCES = ("ccp_", "coco128_")
+
+
+def camera_frame(stills, backgrounds, index, rng):
+    """A camera frame (B,G,R canvas) and its person mask (uint8) built from
+    one still."""
+    full_body = stills.stems[index].startswith(FULL_BODY_SOURCES)
+    img, mask = _source_geometry(*stills.get(index), rng)
+    mode = rng.random()
+    if mode < 0.15:
+        # The photo itself as the frame (portrait phone frames, and the
+        # geometry of evaluating on the stills directly).
+        h, w = mask.shape
+        z = rng.uniform(0.75, 1.0)
+        cw, chh = max(16, int(w * z)), max(16, int(h * z))
+        x = int(rng.integers(0, w - cw + 1))
+        y = int(rng.integers(0, h - chh + 1))
+        return img[y:y + chh, x:x + cw], mask[y:y + chh, x:x + cw]
+    cw, ch = _canvas_size(rng)
+    pw, ph, x0, y0 = _placement(img, cw, ch, rng, full_body)
+    if mode < 0.5:
+        res = _extend(img, mask, pw, ph, x0, y0, cw, ch, rng)
+        if res is not None:
+            return res
+    if rng.random() < 0.8:
+        bg = backgrounds.get(int(rng.integers(len(backgrounds))))
+        if rng.random() < 0.5:
+            bg = bg[:, ::-1]
+    else:
+        # Another still as the backdrop; its own person counts as background
+        # in the target only when it is fully covered, so blur it away.
+        other, _ = stills.get(int(rng.integers(len(stills))))
+        bg = cv2.GaussianBlur(other, (0, 0), rng.uniform(3, 8))
+    bg = _cover(bg, cw, ch, rng)
+    return _composite(img, mask, pw, ph, x0, y0, bg)
+
+
+def training_sample(stills, backgrounds, index, width, height, rng):
+    """(B,G,R bytes height x width x 3, float target height x width in [0,1])."""
+    frame, mask = camera_frame(stills, backgrounds, index, rng)
+    frame = _photometric(frame, rng)
+    h, w = mask.shape
+    frame, mask = frame[:h - h % 2, :w - w % 2], mask[:h - h % 2, :w - w % 2]
+    x = i420.network_input(frame, width, height)
+    t = cv2.resize(mask, (width, height), interpolation=cv2.INTER_AREA)
+    return x, t.astype(np.float32) / 255.0
+
+
+def training_batch(stills, backgrounds, indices, width, height, rng):
+    xs, ts = [], []
+    for i in indices:
+        try:
+            x, t = training_sample(stills, backgrounds, int(i), width, height, rng)
+        except Exception as e:  # a bad draw must not stop a long run
+            print("sample %s failed (%s); using the plain still" % (
+                stills.stems[int(i)], e), flush=True)
+            img, mask = stills.get(int(i))
+            x = still_as_frame(img, width, height)
+            t = cv2.resize(mask, (width, height),
+                           interpolation=cv2.INTER_AREA).astype(np.float32) / 255.0
+        xs.append(x)
+        ts.append(t)
+    return np.stack(xs), np.stack(ts)
+
+
+def still_as_frame(img, width, height):
+    """Evaluation input: the whole still taken as the camera frame."""
+    h, w = img.shape[:2]
+    return i420.network_input(img[:h - h % 2, :w - w % 2], width, height)

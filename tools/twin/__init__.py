@@ -1,0 +1,1 @@
+"""PyTorch twin of the built-in portrait network (training and parity checks)."""
