@@ -1,7 +1,13 @@
-// MattingAdapter: owns one matting pipeline for one stream.
+// MattingAdapter: owns one matting pipeline for one stream, hands it each
+// frame with the stream's switches, and composites the blurred background
+// when bokeh is on.
 #pragma once
 
 #include "extension/matting_interface.h"
+
+namespace TavroMatting {
+class MattingFrame;
+}
 
 namespace tavro {
 
@@ -9,6 +15,8 @@ class MattingAdapter final : public MattingInterface {
  public:
   MattingAdapter();
   ~MattingAdapter() override;
+  MattingAdapter(const MattingAdapter&) = delete;
+  MattingAdapter& operator=(const MattingAdapter&) = delete;
 
   int32_t init(int32_t inWidth, int32_t inHeight, int32_t outWidth,
                int32_t outHeight) override;
@@ -27,6 +35,7 @@ class MattingAdapter final : public MattingInterface {
   int32_t enableOpticalFlow_ = 1;
   int32_t enableMediaFilter_ = 0;
   bool bokeh_ = false;
+  TavroMatting::MattingFrame* matting_ = nullptr;  // owned
 };
 
 }  // namespace tavro
