@@ -25,6 +25,10 @@ class MattingAdapter final : public MattingInterface {
   int32_t setConfig(SegmentationConfig config) override;
   const char* version() override;
 
+  // The network size the next pipeline call will be given.
+  int32_t netWidth() const { return netWidth_; }
+  int32_t netHeight() const { return netHeight_; }
+
  private:
   bool created_ = false;
   bool firstFrame_ = true;
