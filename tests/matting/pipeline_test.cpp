@@ -254,3 +254,23 @@ TEST(MattingFrameBlur, ConstantPlanesAndPortraitWidthCap) {
   ASSERT_EQ(BlurMattingImage(f.f, &src, &dst), 0);
   EXPECT_EQ(f.f->blurWidth(), 64);
 }
+
+TEST(MattingFrameWithoutThread, CallingThreadDoesTheWorkersShare) {
+  // Without a running MattingThread the pipeline must neither wait forever
+  // nor change its result: the worker's share runs on the calling thread.
+  FrameOwner threaded(CreateMattingFrame(320, 224));
+  FrameOwner inline_(CreateMattingFrame(320, 224));
+  inline_.f->StopMattingThread();
+  ASSERT_FALSE(inline_.f->threadRunning());
+  I420Frame a(640, 360, 1), b(640, 360, 2), c(640, 360, 3);
+  std::vector<uint8_t> m1, m2;
+  I420Frame* frames[] = {&a, &b, &c, &a};
+  for (int i = 0; i < 4; ++i) {
+    const MattingSettings s = Settings(320, 224, i == 0, 1, 1);
+    ASSERT_EQ(RunFrame(threaded.f, *frames[i], m1, 640, 360, s), 0);
+    ASSERT_EQ(RunFrame(inline_.f, *frames[i], m2, 640, 360, s), 0);
+    EXPECT_EQ(m1, m2) << "frame " << i;
+    EXPECT_EQ(std::vector<uint8_t>(threaded.f->prevMask(), threaded.f->prevMask() + 320 * 224),
+              std::vector<uint8_t>(inline_.f->prevMask(), inline_.f->prevMask() + 320 * 224));
+  }
+}
