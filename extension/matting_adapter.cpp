@@ -94,8 +94,12 @@ int32_t MattingAdapter::process(FrameImage image, MaskBuffer& mask) {
   }
 
   if (bokeh_ && mask.data) {
+    // The blend reads the mask as the frame's alpha: only a mask that covers
+    // the frame can be used.
+    const bool maskCoversFrame =
+        mask.width >= image.width && mask.height >= image.height;
     BlankI420 blurred;
-    if (blurred.Make(image.width, image.height)) {
+    if (maskCoversFrame && blurred.Make(image.width, image.height)) {
       TavroMatting::BlurMattingImage(matting_, &frame, &blurred.image);
       blendI420(image.dataY, image.strideY, image.dataU, image.strideU,
                 image.dataV, image.strideV, blurred.image.data[0],
@@ -104,8 +108,9 @@ int32_t MattingAdapter::process(FrameImage image, MaskBuffer& mask) {
                 blurred.image.stride[2], mask.data, mask.width, image.dataY,
                 image.strideY, image.dataU, image.strideU, image.dataV,
                 image.strideV, image.width, image.height);
-      std::memset(mask.data, 255, size_t(mask.width) * mask.height);
     }
+    // The background blur is in the pixels; the delivered alpha is opaque.
+    std::memset(mask.data, 255, size_t(mask.width) * mask.height);
   }
   return r != 0 ? 1 : 0;
 }

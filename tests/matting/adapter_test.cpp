@@ -119,3 +119,17 @@ TEST(MattingAdapter, BokehOnOnePixelWideFrame) {
   EXPECT_EQ(a.process(Describe(frame), mask), 0);
   for (uint8_t b : data) EXPECT_EQ(b, 255);
 }
+
+TEST(MattingAdapter, BokehWithMaskSmallerThanFrameLeavesPixels) {
+  MattingAdapter a;
+  ASSERT_EQ(a.init(64, 48, 32, 24), 0);
+  SegmentationConfig cfg;
+  cfg.bokeh = true;
+  a.setConfig(cfg);
+  I420Frame frame(64, 48), original(64, 48);
+  std::vector<uint8_t> data;
+  MaskBuffer mask = MaskOf(data, 32, 24);
+  EXPECT_EQ(a.process(Describe(frame), mask), 0);
+  EXPECT_EQ(frame.y, original.y);
+  for (uint8_t b : data) EXPECT_EQ(b, 255);
+}
