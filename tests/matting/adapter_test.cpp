@@ -133,3 +133,39 @@ TEST(MattingAdapter, BokehWithMaskSmallerThanFrameLeavesPixels) {
   EXPECT_EQ(frame.y, original.y);
   for (uint8_t b : data) EXPECT_EQ(b, 255);
 }
+
+TEST(MattingAdapter, ResetsThePipelineOnFirstFrameAfterInitAndWarmup) {
+  // Mirror the adapter with a pipeline driven by hand: reset on the first
+  // frame after init and after warm-up, not on the others.
+  const int w = 160, h = 96;
+  I420Frame a(w, h, 1), b(w, h, 2);
+  MattingAdapter adapter;
+  ASSERT_EQ(adapter.init(w, h, w, h), 0);
+  TavroMatting::MattingFrame* ref = TavroMatting::CreateMattingFrame(320, 224);
+  auto refRun = [&](I420Frame& f, int reset) {
+    std::vector<uint8_t> m(size_t(w) * h);
+    const auto p = f.Planar();
+    const TavroMatting::MaskView v{m.data(), w, h};
+    const TavroMatting::MattingSettings s{320, 224, reset, 1, 0};
+    EXPECT_EQ(TavroMatting::ProcessMattingFrame(ref, &p, &v, &s), 0);
+    return m;
+  };
+  auto run = [&](I420Frame& f) {
+    std::vector<uint8_t> data;
+    MaskBuffer m = MaskOf(data, w, h);
+    EXPECT_EQ(adapter.process(Describe(f), m), 0);
+    return data;
+  };
+  EXPECT_EQ(run(a), refRun(a, 1));
+  EXPECT_EQ(run(b), refRun(b, 0));
+  EXPECT_EQ(run(a), refRun(a, 0));
+  ASSERT_EQ(adapter.warmup(), 0);
+  I420Frame blank(w, h);
+  std::fill(blank.y.begin(), blank.y.end(), 0);
+  std::fill(blank.u.begin(), blank.u.end(), 0);
+  std::fill(blank.v.begin(), blank.v.end(), 0);
+  refRun(blank, 0);
+  EXPECT_EQ(run(b), refRun(b, 1));
+  EXPECT_EQ(run(a), refRun(a, 0));
+  TavroMatting::DestroyMattingFrame(ref);
+}
