@@ -21,6 +21,9 @@ constexpr int kMedianKernel = 9;
 constexpr uint8_t kCutLimit = 192;
 constexpr float kStretchLow = 0.2f;
 constexpr float kStretchHigh = 0.8f;
+// Work sizes beyond this are rejected as bad arguments: the flow's index
+// tables are 16-bit and the network is meant for a few hundred pixels.
+constexpr int32_t kMaxWorkSide = 4096;
 
 // A new shared array, or null when the allocation fails.
 template <class T>
@@ -177,7 +180,8 @@ int32_t MattingFrame::Process(const ImageDesc* desc, uint8_t* maskData,
                               int32_t maskHeight, int32_t mediaFilter,
                               int32_t opticalFlow) {
   if (timing_) RecordTiming("\nprocess start", false, true);
-  if (workWidth < 1 || workHeight < 1 || !maskData || !desc || maskWidth < 1 ||
+  if (workWidth < 1 || workHeight < 1 || workWidth > kMaxWorkSide ||
+      workHeight > kMaxWorkSide || !maskData || !desc || maskWidth < 1 ||
       maskHeight < 1)
     return -1;
   if (workWidth != workWidth_ || workHeight != workHeight_ || needsInit_) {

@@ -200,6 +200,7 @@ TEST(MattingFrameBadInput, RejectsMissingArgumentsAndEmptyWorkSize) {
   EXPECT_EQ(RunFrame(f.f, img, mask, 64, 48, Settings(0, 224, 0, 1, 1)), -1);
   for (uint8_t b : mask) ASSERT_EQ(b, 0xAB);
   EXPECT_EQ(RunFrame(f.f, img, mask, 64, 48, Settings(320, -5, 0, 1, 1)), -1);
+  EXPECT_EQ(RunFrame(f.f, img, mask, 64, 48, Settings(70000, 224, 0, 1, 1)), -1);
   EXPECT_EQ(RunFrame(f.f, img, mask, 0, 48, Settings(320, 224, 0, 1, 1)), -1);
   EXPECT_EQ(f.f->workWidth(), 320);
 
