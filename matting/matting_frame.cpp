@@ -114,7 +114,11 @@ void MattingFrame::Init(int32_t width, int32_t height) {
     // then keeps needsInit set.
   }
 
-  if (BuffersReady() && w > 0 && h > 0 && !curGray_.empty() && !flowBwd_.empty())
+  // Besides the tested buffers, a frame also needs its input buffers, the
+  // matrices and a network; without them the next Process retries Init.
+  if (BuffersReady() && w > 0 && h > 0 && rgbImage_ && chromaUV_ && workI420_ &&
+      net_ && !curGray_.empty() && !prevGray_.empty() && !flowFwd_.empty() &&
+      !flowBwd_.empty())
     needsInit_ = false;
   firstFrame_ = true;
   outRowsWidth_ = 0;
