@@ -25,6 +25,8 @@ struct Histogram {
   }
   void Swap(const uint8_t* out, const uint8_t* in, int k) {
     for (int i = 0; i < k; ++i) {
+      // Masks are mostly flat: a value replaced by itself changes nothing.
+      if (out[i] == in[i]) continue;
       --fine[out[i]];
       --coarse[out[i] >> 4];
       ++fine[in[i]];
@@ -36,6 +38,16 @@ struct Histogram {
     while (seen + coarse[c] <= rank) seen += coarse[c++];
     int v = c << 4;
     while (seen + fine[v] <= rank) seen += fine[v++];
+    return uint8_t(v);
+  }
+  // The same value found from the top: rank from the top is count-1-rank.
+  // Cheaper when the median is high, which in a mask it often is.
+  uint8_t RankFromTop(int rank, int count) const {
+    const int top = count - 1 - rank;
+    int seen = 0, c = 15;
+    while (seen + coarse[c] <= top) seen += coarse[c--];
+    int v = (c << 4) + 15;
+    while (seen + fine[v] <= top) seen += fine[v--];
     return uint8_t(v);
   }
 };
@@ -59,10 +71,12 @@ void MedianBlur(const uint8_t* src, uint8_t* dst, int k, int srcPitch,
     h.Clear();
     h.AddRow(row(0) + x, k, r + 1);
     for (int j = 1; j <= r; ++j) h.AddRow(row(j) + x, k, 1);
-    dst[x] = h.Rank(rank);
+    uint8_t median = h.Rank(rank);
+    dst[x] = median;
     for (int y = 1; y < height; ++y) {
       h.Swap(row(y - r - 1) + x, row(y + r) + x, k);
-      dst[size_t(y) * width + x] = h.Rank(rank);
+      median = median < 128 ? h.Rank(rank) : h.RankFromTop(rank, k * k);
+      dst[size_t(y) * width + x] = median;
     }
   }
 }

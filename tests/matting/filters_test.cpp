@@ -110,10 +110,12 @@ TEST(CutBelow, ZeroesBelowLimitAndTouchesOnlyCount) {
 }
 
 TEST(MedianBlur, EqualsBruteForceMedian) {
+  for (int levels = 0; levels < 2; ++levels)
   for (auto [w, h] : kSizes) {
     auto img = RandomImage(w, h, unsigned(w + 7 * h));
-    // Mostly few levels so ties and equal runs are exercised too.
-    for (auto& b : img) b = uint8_t(b & 0xC3);
+    // Full range, and few levels so ties and equal runs are exercised too.
+    if (levels)
+      for (auto& b : img) b = uint8_t(b & 0xC3);
     std::vector<uint8_t> zeros(img.size(), 0), pad(size_t(w + 8) * h);
     auto out = img;
     SkinMedianBlur(out.data(), zeros.data(), pad.data(), w, h, 9);
