@@ -1,0 +1,125 @@
+#include "engine/core/conv.h"
+
+namespace TAVROMATTING {
+namespace core {
+
+uint32_t WindowExtent(uint32_t in, uint32_t padA, uint32_t padB, uint32_t k, uint32_t d,
+                      uint32_t s) {
+  const int64_t span = int64_t(in) + padA + padB - (int64_t(k) - 1) * d - 1;
+  if (span < 0 || s == 0) return 0;
+  return uint32_t(span / s + 1);
+}
+
+std::string WindowDescription(uint32_t kh, uint32_t kw, uint32_t sy, uint32_t sx,
+                              const Tensor* in, const Tensor* out) {
+  std::string d = std::to_string(kh) + "x" + std::to_string(kw);
+  if (!(kh == 1 && kw == 1)) d += "_s" + std::to_string(sy) + "x" + std::to_string(sx);
+  if (out)
+    d += "_" + std::to_string(out->c) + "x" + std::to_string(out->h) + "x" +
+         std::to_string(out->w);
+  if (in) d += "x" + std::to_string(in->c);
+  return d;
+}
+
+Conv::Conv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights) {
+  const std::string t = rec.type ? rec.type : "";
+  const int names = RecordBlobCount(rec);
+  LinkRecord(rec, blobs, (t == "Conv" && names >= 3) ? 2 : 1);
+  const uint32_t* p = rec.params;
+  kernelW = p[0];
+  kernelH = p[1];
+  padLeft = p[2];
+  padRight = p[3];
+  padTop = p[4];
+  padBottom = p[5];
+  // Zero strides would divide by zero; the model has none.
+  strideX = p[6] ? p[6] : 1;
+  strideY = p[7] ? p[7] : 1;
+  dilationX = p[8] < 1 ? 1 : p[8];
+  dilationY = p[9] < 1 ? 1 : p[9];
+  if (!outputs.empty()) outputs[0]->outputTag = p[13];
+
+  const int wc = RecordWeightCount(rec, weights);
+  int first = 0;
+  if (wc >= 7) {
+    auxMode = 2;
+    for (int i = 0; i < 6; ++i) aux[i] = RecordWeight(rec, weights, i);
+    first = 6;
+  } else if (wc >= 4) {
+    auxMode = 1;
+    for (int i = 0; i < 3; ++i) aux[i] = RecordWeight(rec, weights, i);
+    first = 3;
+  }
+  if (wc > first) {
+    weight = RecordWeight(rec, weights, first);
+    bias = wc > first + 1 ? RecordWeight(rec, weights, first + 1)
+                          : RecordWeight(rec, weights, -1);
+    if (!bias) {
+      auto it = weights.find("__dummy_zero_tensor__");
+      bias = it == weights.end() ? nullptr : &it->second;
+    }
+  }
+  if (weight) {
+    weightN = weight->n;
+    weightH = weight->h;
+    weightW = weight->w;
+    weightC = weight->c;
+  }
+}
+
+void Conv::WindowOutput(const Tensor& in, uint32_t* oh, uint32_t* ow) const {
+  *oh = WindowExtent(in.h, padTop, padBottom, kernelH, dilationY, strideY);
+  *ow = WindowExtent(in.w, padLeft, padRight, kernelW, dilationX, strideX);
+}
+
+void Conv::Setup() {
+  if (inputs.empty() || outputs.empty()) return;
+  Tensor& in = *inputs[0];
+  uint32_t oh, ow;
+  WindowOutput(in, &oh, &ow);
+  outputs[0]->SetShape(1, oh, ow, weightN, in.format);
+  const uint64_t welems = uint64_t(weightN) * weightH * weightW * weightC;
+  flops = 2 * welems * oh * ow;
+}
+
+std::string Conv::Description() const {
+  return WindowDescription(kernelH, kernelW, strideY, strideX,
+                           inputs.empty() ? nullptr : inputs[0],
+                           outputs.empty() ? nullptr : outputs[0]);
+}
+
+DepthwiseConv::DepthwiseConv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
+    : Conv(rec, blobs, weights) {
+  group = rec.params[10] ? rec.params[10] : 1;
+}
+
+DeConv::DeConv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
+    : Conv(rec, blobs, weights) {
+  outHeight = rec.params[11];
+  outWidth = rec.params[12];
+}
+
+void DeConv::Setup() {
+  if (inputs.empty() || outputs.empty()) return;
+  Tensor& in = *inputs[0];
+  uint32_t oh, ow;
+  if (outHeight && outWidth) {
+    oh = outHeight;
+    ow = outWidth;
+    const int64_t th = (int64_t(in.h) - 1) * strideY + kernelH - oh;
+    const int64_t tw = (int64_t(in.w) - 1) * strideX + kernelW - ow;
+    padTop = uint32_t(th / 2);
+    padBottom = uint32_t(th - th / 2);
+    padLeft = uint32_t(tw / 2);
+    padRight = uint32_t(tw - tw / 2);
+  } else {
+    const int64_t h = (int64_t(in.h) - 1) * strideY - padTop - padBottom + kernelH;
+    const int64_t w = (int64_t(in.w) - 1) * strideX - padLeft - padRight + kernelW;
+    oh = h > 0 ? uint32_t(h) : 0;
+    ow = w > 0 ? uint32_t(w) : 0;
+  }
+  outputs[0]->SetShape(1, oh, ow, weightC, in.format);
+}
+
+}  // namespace core
+}  // namespace TAVROMATTING

@@ -1,0 +1,45 @@
+#include "engine/core/pooling.h"
+
+#include "engine/core/conv.h"
+
+namespace TAVROMATTING {
+namespace core {
+
+Pooling::Pooling(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights) {
+  LinkRecord(rec, blobs, 1);
+  const uint32_t* p = rec.params;
+  kernelW = p[0];
+  kernelH = p[1];
+  padLeft = p[2];
+  padRight = p[3];
+  padTop = p[4];
+  padBottom = p[5];
+  strideX = p[6] ? p[6] : 1;
+  strideY = p[7] ? p[7] : 1;
+  dilationX = p[8] < 1 ? 1 : p[8];
+  dilationY = p[9] < 1 ? 1 : p[9];
+  extra = p[13];
+}
+
+void Pooling::Setup() {
+  if (inputs.empty() || outputs.empty()) return;
+  Tensor& in = *inputs[0];
+  if (IsGlobalAverage()) {
+    kernelW = in.w;
+    kernelH = in.h;
+    strideX = strideY = dilationX = dilationY = 1;
+    padLeft = padRight = padTop = padBottom = 0;
+  }
+  outputs[0]->SetShape(1, WindowExtent(in.h, padTop, padBottom, kernelH, dilationY, strideY),
+                       WindowExtent(in.w, padLeft, padRight, kernelW, dilationX, strideX), in.c,
+                       in.format);
+}
+
+std::string Pooling::Description() const {
+  return WindowDescription(kernelH, kernelW, strideY, strideX,
+                           inputs.empty() ? nullptr : inputs[0],
+                           outputs.empty() ? nullptr : outputs[0]);
+}
+
+}  // namespace core
+}  // namespace TAVROMATTING

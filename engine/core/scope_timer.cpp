@@ -1,0 +1,42 @@
+#include "engine/core/scope_timer.h"
+
+#include <chrono>
+#include <iomanip>
+#include <iostream>
+
+namespace TAVROMATTING {
+
+int64_t NowNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+ScopeTimer::ScopeTimer(const std::string& timerName, bool printOnDestroy_, bool printStats_)
+    : name(timerName), start(NowNanoseconds()), printOnDestroy(printOnDestroy_),
+      printStats(printStats_) {}
+
+float ScopeTimer::ElapsedMs() const { return float(double(NowNanoseconds() - start) / 1e6); }
+
+void ScopeTimer::StopLayer() {
+  float ms = ElapsedMs();
+  std::ios_base::fmtflags flags = std::cout.flags();
+  std::cout << std::left << std::setw(80) << name << " cost:  " << std::setw(10) << ms << "ms"
+            << std::endl;
+  std::cout.flags(flags);
+  if (ms < minimum) minimum = ms;
+  if (ms > maximum) maximum = ms;
+  total += ms;
+  ++count;
+}
+
+ScopeTimer::~ScopeTimer() {
+  if (printOnDestroy) {
+    std::cout << name << " cost:   " << ElapsedMs() << "ms" << std::endl;
+  } else if (printStats) {
+    std::cout << name << "--min cost: " << minimum << "ms," << " max cost: " << maximum << "ms,"
+              << " avg cost: " << (count ? total / count : 0.f) << "ms" << std::endl;
+  }
+}
+
+}  // namespace TAVROMATTING

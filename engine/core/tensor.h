@@ -1,0 +1,102 @@
+// The engine's one data container: a 4-D shape, the layout its float buffer is
+// in, up to six typed buffers (owned or borrowed) and its graph links.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace TAVROMATTING {
+
+class Layer;
+
+// Element kinds of the typed buffers.
+enum ElementKind : int {
+  kFloat32 = 0,
+  kHalf = 1,
+  kUint8 = 2,
+  kKind3 = 3,
+  kKind4 = 4,
+  kKind5 = 5,
+  kElementKinds = 6
+};
+
+// Layout codes. Entry = (block, interleave, flags); flags low byte: channel
+// blocked, second byte: planar. Code 28's block is the whole n (or c) dim.
+struct LayoutFormat {
+  uint32_t block;
+  uint32_t interleave;
+  uint32_t flags;
+  bool channelBlocked() const { return (flags & 0xff) != 0; }
+  bool planar() const { return ((flags >> 8) & 0xff) != 0; }
+};
+constexpr int kLayoutFormatCount = 29;
+extern const LayoutFormat kLayoutFormats[kLayoutFormatCount];
+
+enum LayoutCode : uint32_t {
+  kPlain = 0,          // n, h, w, c (c fastest)
+  kPlanarSource = 1,   // n, c, h, w (model weights, dumps)
+  kBlock16 = 4,
+  kBlock8 = 5,
+  kBlock4 = 6,
+  kPlanarBlock4 = 24,
+  kPlanarBlock8 = 25,
+  kRowChannelFilter = 27,  // y, k, x, f
+  kWholeBlock = 28,        // y, x, k, f
+};
+
+// 64-byte aligned, zero-filled allocation with 136 bytes of slack; the raw
+// address is kept just below the returned one. Null on failure.
+void* AlignedAlloc(uint64_t bytes);
+void AlignedFree(void* p);
+
+class Tensor {
+ public:
+  Tensor();
+  virtual ~Tensor();
+  Tensor(const Tensor&) = delete;
+  Tensor& operator=(const Tensor&) = delete;
+
+  uint32_t n = 0, h = 0, w = 0, c = 0;
+  uint64_t count = 0;  // 0: n*h*w*c
+  uint32_t format = 0;
+  std::string name;
+  float mean[3] = {0.f, 0.f, 0.f};
+  float scale[3] = {1.f, 1.f, 1.f};
+  void* buffers[kElementKinds] = {};
+  uint8_t swappedNC = 0;
+  uint8_t borrowed[kElementKinds] = {};
+  Layer* producer = nullptr;
+  std::vector<Layer*> consumers;
+  uint32_t outputTag = 0;
+
+  uint64_t ElementCount() const;
+  // Sets the shape and layout; the element count follows the shape again.
+  void SetShape(uint32_t n_, uint32_t h_, uint32_t w_, uint32_t c_, uint32_t format_);
+
+  // The float buffer in the requested layout, converting (once) as needed.
+  float* data(uint32_t format = kPlain, bool swapNC = false, bool zeroPadLast = false,
+              bool padC4 = false, const float* offsets = nullptr);
+  float* floatData() const { return static_cast<float*>(buffers[kFloat32]); }
+  uint16_t* halfData() const { return static_cast<uint16_t*>(buffers[kHalf]); }
+  uint8_t* byteData() const { return static_cast<uint8_t*>(buffers[kUint8]); }
+
+  // Binds an external buffer as borrowed (releasing an owned one first).
+  void Bind(int kind, void* p);
+  // Takes shape and format from a record, then binds its data (if any).
+  void BindRecord(uint32_t n_, uint32_t h_, uint32_t w_, uint32_t c_, uint32_t format_,
+                  int kind, const void* p);
+  // Makes sure the float buffer exists (count elements, zero-filled).
+  float* EnsureFloat();
+
+  void CopyTo(Tensor& dst) const;
+  void HalfToFloat();
+  void FloatToHalf();
+  void AddConsumer(Layer* layer) { consumers.push_back(layer); }
+
+ private:
+  void Release(int kind);
+  void Install(int kind, void* p);  // owned
+};
+
+}  // namespace TAVROMATTING

@@ -1,0 +1,103 @@
+// Graph optimisation of the x86 environment, run once after construction:
+// activations fold into their producers (and then run in place or fused),
+// Sigmoid/HardSigmoid + Mul pairs become Swish/HardSwish, element-wise Add
+// and Mul write in place into an input that is no longer needed, and a
+// Dequantize after a convolution is folded into it.
+#include <vector>
+
+#include "engine/core/activation.h"
+#include "engine/core/net.h"
+#include "engine/x86/layers.h"
+#include "engine/x86/run_env.h"
+
+namespace TAVROMATTING {
+namespace x86 {
+
+namespace {
+
+void FoldActivation(Layer* layer, Tensor* in0, Tensor* out0) {
+  if (!dynamic_cast<core::Activation*>(layer) || in0->consumers.size() != 1) return;
+  if (in0 == out0) return;
+  Layer* producer = in0->producer;
+  if (!producer) return;
+  bool present = false;
+  for (Layer* a : producer->attached) present = present || a == layer;
+  if (!present) producer->attached.push_back(layer);
+  ReplaceTensor(producer->outputs, in0, out0);
+  ReplaceTensor(layer->inputs, in0, out0);
+  out0->producer = producer;
+  layer->visited = true;
+}
+
+void FormPair(Layer* layer, Tensor* in0, Tensor* out0, const char* sigmoidType,
+              uint32_t newKind, const char* newType) {
+  if (in0->consumers.size() != 2 || layer->type != sigmoidType || layer->visited || in0 == out0)
+    return;
+  Layer* other = in0->consumers[0] == layer ? in0->consumers[1] : in0->consumers[0];
+  if (out0->consumers.empty() || out0->consumers[0] != other) return;
+  if (other->type != "Mul" || other->visited) return;
+  auto* act = dynamic_cast<core::Activation*>(layer);
+  if (!act) return;
+  other->folded = true;
+  ReplaceTensor(layer->outputs, out0, in0);
+  act->kind = newKind;
+  layer->type = newType;
+  if (!other->outputs.empty()) {
+    Tensor* mulOut = other->outputs[0];
+    for (Layer* consumer : mulOut->consumers) ReplaceTensor(consumer->inputs, mulOut, in0);
+  }
+  layer->visited = true;
+  other->visited = true;
+}
+
+void InPlaceElementwise(Layer* layer, Tensor* out0) {
+  if ((layer->type != "Add" && layer->type != "Mul") || layer->visited) return;
+  for (Tensor* t : layer->inputs) {
+    if (!t->producer) continue;
+    bool lastUse = true;
+    for (Layer* c : t->consumers) lastUse = lastUse && c->index <= layer->index;
+    if (!lastUse || t->h != out0->h || t->w != out0->w || t->c != out0->c) continue;
+    for (Layer* consumer : out0->consumers) ReplaceTensor(consumer->inputs, out0, t);
+    ReplaceTensor(layer->outputs, out0, t);
+    t->producer = layer;
+    layer->visited = true;
+    return;
+  }
+}
+
+void FoldDequantize(Layer* layer, Tensor* in0, Tensor* out0) {
+  if (in0->consumers.size() != 1 || layer->type != "Dequantize") return;
+  auto* conv = dynamic_cast<x86::Conv*>(in0->producer);
+  if (!conv) return;
+  conv->dequantizeOutput = 1;
+  ReplaceTensor(conv->outputs, in0, out0);
+  out0->producer = conv;
+  ReplaceTensor(layer->outputs, out0, in0);
+  layer->folded = true;
+}
+
+}  // namespace
+
+bool RunEnv::OptimizeGraph(Net* net) {
+  std::vector<Layer*>& layers = net->layers;
+  for (Layer* l : layers) l->visited = false;
+  for (size_t i = 0; i < layers.size(); ++i) {
+    layers[i]->Setup();
+    layers[i]->index = uint32_t(i);
+  }
+  for (Layer* layer : layers) {
+    if (layer->inputs.empty() || layer->outputs.empty()) continue;
+    Tensor* in0 = layer->inputs[0];
+    Tensor* out0 = layer->outputs[0];
+    FoldActivation(layer, in0, out0);
+    FormPair(layer, in0, out0, "Sigmoid", kActSwish, "Swish");
+    FormPair(layer, in0, out0, "HardSigmoid", kActHardSwish, "HardSwish");
+    InPlaceElementwise(layer, out0);
+    FoldDequantize(layer, in0, out0);
+  }
+  for (Layer* l : layers) l->visited = false;
+  return true;
+}
+
+}  // namespace x86
+}  // namespace TAVROMATTING

@@ -1,0 +1,48 @@
+// x86 tier of the heavy layers: each first offers the work to its x86
+// AVX+FMA kernels and falls back to the portable forward pass.
+#pragma once
+
+#include "engine/simd/activation.h"
+#include "engine/simd/conv.h"
+#include "engine/simd/simple_layers.h"
+
+namespace TAVROMATTING {
+namespace x86 {
+
+class Conv : public simd::Conv {
+ public:
+  Conv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
+      : simd::Conv(rec, blobs, weights) {}
+  bool Forward(core::RunEnv* env) override;
+};
+
+class DepthwiseConv : public simd::DepthwiseConv {
+ public:
+  DepthwiseConv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
+      : simd::DepthwiseConv(rec, blobs, weights) {}
+  bool Forward(core::RunEnv* env) override;
+};
+
+class DeConv : public simd::DeConv {
+ public:
+  DeConv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
+      : simd::DeConv(rec, blobs, weights) {}
+  // Same forward pass as simd::DeConv.
+};
+
+class Activation : public simd::Activation {
+ public:
+  Activation(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
+      : simd::Activation(rec, blobs, weights) {}
+  bool Forward(core::RunEnv* env) override;
+};
+
+class Concat : public simd::Concat {
+ public:
+  Concat(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
+      : simd::Concat(rec, blobs, weights) {}
+  bool Forward(core::RunEnv* env) override;
+};
+
+}  // namespace x86
+}  // namespace TAVROMATTING

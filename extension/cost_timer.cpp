@@ -1,0 +1,33 @@
+#include "extension/cost_timer.h"
+
+#include <chrono>
+#include <iomanip>
+#include <iostream>
+
+namespace tavro {
+
+namespace {
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+}  // namespace
+
+CostTimer::CostTimer(std::string name) : name_(std::move(name)), startNs_(NowNs()) {}
+
+float CostTimer::elapsedMs() const {
+  return static_cast<float>(NowNs() - startNs_) / 1000000.0f;
+}
+
+void PrintCostLine(const std::string& name, float ms) {
+  std::ostream& out = std::cout;
+  const std::ios_base::fmtflags flags = out.flags();
+  out << std::left << std::setw(40) << name;
+  out.flags(flags);
+  out << " cost:  " << std::left << std::setw(10) << ms;
+  out.flags(flags);
+  out << "ms" << std::endl;
+}
+
+}  // namespace tavro

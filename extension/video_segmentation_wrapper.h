@@ -1,0 +1,60 @@
+// VideoSegmentationWrapper: sits between one video filter and its matting
+// adapter. It notices frame-size and network-size changes, re-initialises the
+// adapter then, warms it up on a thread of its own, and hands frames on only
+// once initialisation and warm-up have both succeeded.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <thread>
+
+#include "extension/frame_image.h"
+#include "extension/matting_interface.h"
+#include "extension/segmentation_config.h"
+
+namespace tavro {
+
+class VideoSegmentationWrapper {
+ public:
+  // Warm-up states.
+  static constexpr int32_t kNotReady = -1;  // not warmed up, or warm-up failed
+  static constexpr int32_t kWarmingUp = 0;
+  static constexpr int32_t kReady = 1;
+
+  // Drives a new MattingAdapter.
+  VideoSegmentationWrapper();
+  // Drives the given matting implementation (a new MattingAdapter if null).
+  explicit VideoSegmentationWrapper(std::unique_ptr<MattingInterface> adapter);
+  // Joins every warm-up thread started, in order, then destroys the adapter.
+  virtual ~VideoSegmentationWrapper();
+
+  VideoSegmentationWrapper(const VideoSegmentationWrapper&) = delete;
+  VideoSegmentationWrapper& operator=(const VideoSegmentationWrapper&) = delete;
+
+  // The adapter's process result when the frame was handed on, otherwise 1.
+  virtual int32_t Process(FrameImage image, MaskBuffer& mask);
+  // Takes the network size and switches of newConfig (not its frame sizes).
+  virtual int32_t setConfig(SegmentationConfig newConfig);
+  virtual const char* version();
+
+  // A copy of the current configuration.
+  SegmentationConfig config() const { return config_; }
+  int32_t state() const { return state_.load(); }
+  bool initialised() const { return initialised_.load(); }
+  size_t warmupThreadCount() const { return warmupThreads_.size(); }
+
+ private:
+  void doWarmupAsync();
+  void warmupBody();
+
+  SegmentationConfig config_;
+  std::unique_ptr<MattingInterface> adapter_;
+  std::atomic<bool> initialised_{false};
+  std::atomic<int32_t> state_{kNotReady};
+  std::atomic<bool> configChanged_{false};
+  std::list<std::shared_ptr<std::thread>> warmupThreads_;
+};
+
+}  // namespace tavro

@@ -1,0 +1,89 @@
+#include "host/host_options.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace tavro_host {
+
+const char kHostUsage[] =
+    "usage: tavro-host (--demo | INPUT) [options]\n"
+    "  INPUT                 a .y4m file, a video OpenCV can read (.mp4, .avi, ...),\n"
+    "                        a folder of images, or webcam:N\n"
+    "  --demo                built-in synthetic clip (640x360, 60 frames)\n"
+    "  --input PATH          same as INPUT\n"
+    "  --module PATH         the module (default: ../lib/libtavro_segmentation_extension.so\n"
+    "                        next to this program)\n"
+    "  --config JSON         value of the filter's \"configs\" property\n"
+    "                        (default {\"enable\":true})\n"
+    "  --frames N            stop after N frames\n"
+    "  --mask-out PATH       masks as a grey video (.y4m, .mp4 or .avi)\n"
+    "  --output PATH         frames after the filter (.y4m, .mp4 or .avi)\n"
+    "  --sheet PNG           contact sheet of sampled frames beside their masks\n"
+    "  --stability           print \"flicker: F\" as the last line of stdout\n"
+    "  --warmup-wait MS      after the first frame, re-send it until a mask comes\n"
+    "                        back or MS pass (default 5000; 0 = no wait)\n"
+    "  --help                this text\n";
+
+namespace {
+bool ParseInt(const char* text, int* value) {
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (!*text || *end || v < 0 || v > 1000000000L) return false;
+  *value = static_cast<int>(v);
+  return true;
+}
+}  // namespace
+
+bool ParseHostOptions(int argc, char** argv, HostOptions* o, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](const char* name) -> const char* {
+      if (i + 1 >= argc) {
+        *error = std::string(name) + " needs a value";
+        return nullptr;
+      }
+      return argv[++i];
+    };
+    const char* v = nullptr;
+    if (a == "--help" || a == "-h") {
+      o->help = true;
+    } else if (a == "--demo") {
+      o->demo = true;
+    } else if (a == "--stability") {
+      o->stability = true;
+    } else if (a == "--input" || a == "--module" || a == "--config" || a == "--mask-out" ||
+               a == "--output" || a == "--sheet") {
+      if (!(v = value(a.c_str()))) return false;
+      std::string* target = a == "--input" ? &o->input
+                          : a == "--module" ? &o->modulePath
+                          : a == "--config" ? &o->configs
+                          : a == "--mask-out" ? &o->maskOut
+                          : a == "--output" ? &o->output : &o->sheet;
+      *target = v;
+    } else if (a == "--frames" || a == "--warmup-wait") {
+      if (!(v = value(a.c_str()))) return false;
+      int n;
+      if (!ParseInt(v, &n)) {
+        *error = "bad number for " + a + ": " + v;
+        return false;
+      }
+      (a == "--frames" ? o->maxFrames : o->warmupWaitMs) = n;
+    } else if (!a.empty() && a[0] == '-') {
+      *error = "unknown option " + a;
+      return false;
+    } else if (o->input.empty()) {
+      o->input = a;
+    } else {
+      *error = "more than one input: " + a;
+      return false;
+    }
+  }
+  if (o->help) return true;
+  if (o->demo == !o->input.empty()) {
+    *error = o->demo ? "give either --demo or an input, not both" : "no input (or --demo)";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace tavro_host

@@ -1,0 +1,26 @@
+// Command line of tavro-host.
+#pragma once
+
+#include <string>
+
+namespace tavro_host {
+
+struct HostOptions {
+  bool demo = false;
+  std::string input;       // file, folder or webcam:N
+  std::string modulePath;  // empty: next to the program
+  std::string configs = "{\"enable\":true}";
+  int maxFrames = -1;      // -1: all
+  std::string maskOut, output, sheet;
+  bool stability = false;
+  int warmupWaitMs = 5000;
+  bool help = false;
+};
+
+// False with *error set on a bad command line.
+bool ParseHostOptions(int argc, char** argv, HostOptions* options,
+                      std::string* error);
+
+extern const char kHostUsage[];
+
+}  // namespace tavro_host

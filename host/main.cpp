@@ -1,0 +1,133 @@
+// tavro-host: a small host application for the segmentation module. It loads
+// the module through the stand-in SDK, pushes frames from a file, a folder,
+// a camera or the built-in demo clip through the filter, and writes the
+// masks, the filtered frames and a contact sheet.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "host/contact_sheet.h"
+#include "host/flicker_meter.h"
+#include "host/frame_source.h"
+#include "host/host_options.h"
+#include "host/module_session.h"
+#include "host/progress_bar.h"
+#include "host/video_output.h"
+
+using namespace tavro_host;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+bool AnyNonZero(const std::vector<uint8_t>& mask) {
+  return std::any_of(mask.begin(), mask.end(), [](uint8_t v) { return v != 0; });
+}
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// The module warms up on a thread of its own after the first frame, and
+// answers all-zero masks until then. To give the first frame a real mask the
+// host re-sends a fresh copy of it every 100 ms until a non-zero mask comes
+// back or waitMs pass.
+int32_t WaitForWarmup(ModuleSession& session, const I420Image& first, int waitMs,
+                      I420Image& frame, std::vector<uint8_t>& mask, int32_t result) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+  while (result == 0 && !AnyNonZero(mask) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    frame = first;
+    result = session.process(frame, mask);
+  }
+  return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  HostOptions opt;
+  std::string error;
+  if (!ParseHostOptions(argc, argv, &opt, &error)) {
+    std::fprintf(stderr, "tavro-host: %s\n%s", error.c_str(), kHostUsage);
+    return 2;
+  }
+  if (opt.help) {
+    std::fputs(kHostUsage, stdout);
+    return 0;
+  }
+
+  std::unique_ptr<FrameSource> source =
+      opt.demo ? OpenDemoSource() : OpenFrameSource(opt.input, &error);
+  if (!source) {
+    std::fprintf(stderr, "tavro-host: %s\n", error.c_str());
+    return 1;
+  }
+  ModuleSession session;
+  const std::string module = opt.modulePath.empty() ? DefaultModulePath() : opt.modulePath;
+  if (!session.open(module, opt.configs, &error)) {
+    std::fprintf(stderr, "tavro-host: %s\n", error.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "tavro-host: module %s, version %s\n", module.c_str(),
+               session.version().c_str());
+
+  std::unique_ptr<VideoOutput> maskOut, frameOut;
+  if (!opt.maskOut.empty()) maskOut.reset(new VideoOutput(opt.maskOut, source->fps(), true));
+  if (!opt.output.empty()) frameOut.reset(new VideoOutput(opt.output, source->fps(), false));
+  ContactSheet sheet;
+  FlickerMeter flicker;
+  int total = source->total();
+  if (opt.maxFrames >= 0 && (total < 0 || opt.maxFrames < total)) total = opt.maxFrames;
+  ProgressBar progress(source->hasKnownLength() ? total : 0);
+
+  I420Image frame;
+  std::vector<uint8_t> mask;
+  int frames = 0, processed = 0;
+  double filterMs = 0;
+  while ((opt.maxFrames < 0 || frames < opt.maxFrames) && source->next(frame)) {
+    const I420Image original = frames == 0 ? frame : I420Image();
+    auto t0 = Clock::now();
+    int32_t result = session.process(frame, mask);
+    filterMs += Ms(Clock::now() - t0);
+    if (frames == 0 && opt.warmupWaitMs > 0)
+      result = WaitForWarmup(session, original, opt.warmupWaitMs, frame, mask, result);
+    if (result == 0) ++processed;
+    if (mask.size() != frame.lumaSize()) mask.assign(frame.lumaSize(), 0);
+
+    if (maskOut && maskOut->ok()) maskOut->writeMask(mask.data(), frame.width, frame.height);
+    if (frameOut && frameOut->ok()) frameOut->writeFrame(frame);
+    if (!opt.sheet.empty())
+      sheet.offer(frames, I420ToBgr(frame),
+                  cv::Mat(frame.height, frame.width, CV_8UC1, mask.data()));
+    if (opt.stability) flicker.add(mask.data(), frame.width, frame.height);
+    progress.update(++frames);
+  }
+  progress.finish();
+  session.close();
+
+  int rc = 0;
+  for (VideoOutput* out : {maskOut.get(), frameOut.get()}) {
+    if (out && !out->ok()) {
+      std::fprintf(stderr, "tavro-host: %s\n", out->error().c_str());
+      rc = 1;
+    }
+  }
+  if (!opt.sheet.empty() && !sheet.save(opt.sheet)) {
+    std::fprintf(stderr, "tavro-host: cannot write the contact sheet %s\n", opt.sheet.c_str());
+    rc = 1;
+  }
+  std::fprintf(stderr, "tavro-host: %d frames, %d processed, %.2f ms per frame in the filter\n",
+               frames, processed, frames ? filterMs / frames : 0.0);
+  if (opt.stability) {
+    std::cout << "flicker: " << std::fixed << std::setprecision(4) << flicker.flicker()
+              << std::endl;
+  }
+  return rc;
+}

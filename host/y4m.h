@@ -1,0 +1,54 @@
+// YUV4MPEG2 files: 4:2:0 colour (C420jpeg and its siblings) and grey (C mono).
+// On disk a 4:2:0 chroma plane is ((w + 1) / 2) x ((h + 1) / 2); in memory
+// it is (w / 2) x (h / 2): odd edges are dropped on reading and replicated
+// on writing.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "host/i420_image.h"
+
+namespace tavro_host {
+
+class Y4mReader {
+ public:
+  ~Y4mReader();
+  // False with *error set when the file cannot be read as 4:2:0 or mono.
+  bool open(const std::string& path, std::string* error);
+  // Next frame (mono frames get neutral chroma); false at the end.
+  bool read(I420Image& frame);
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  double fps() const { return fps_; }
+  bool mono() const { return mono_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  int width_ = 0, height_ = 0;
+  double fps_ = 30.0;
+  bool mono_ = false;
+};
+
+class Y4mWriter {
+ public:
+  ~Y4mWriter();
+  // mono: grey frames (writeGrey); otherwise colour frames (write).
+  bool open(const std::string& path, int width, int height, double fps,
+            bool mono);
+  bool write(const I420Image& frame);
+  bool writeGrey(const uint8_t* pixels);
+  void close();
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  int width_ = 0, height_ = 0;
+  bool mono_ = false;
+};
+
+}  // namespace tavro_host

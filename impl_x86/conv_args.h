@@ -1,0 +1,50 @@
+// What a convolution-family kernel needs: the plain interleaved input and
+// output (batch 1), the window, the packed weights, bias and fused activation.
+#pragma once
+
+#include "impl_x86/activation.h"
+
+namespace TAVROMATTING {
+
+struct ConvArgs {
+  const float* in = nullptr;
+  int H = 0, W = 0, Cin = 0;
+  int inStride = 0;   // floats between input pixels (Cin unless grouped)
+  float* out = nullptr;
+  int Ho = 0, Wo = 0, C = 0;
+  int outStride = 0;  // floats between output pixels (C unless grouped)
+  int kh = 1, kw = 1;
+  int padL = 0, padR = 0, padT = 0, padB = 0;
+  int sh = 1, sw = 1, dh = 1, dw = 1;
+  const float* weight = nullptr;  // packed in the kernel's layout code
+  const float* bias = nullptr;    // C values or null (zeros)
+  FusedAct act;
+};
+
+inline int CeilDiv(int a, int b) { return a >= 0 ? (a + b - 1) / b : -((-a) / b); }
+
+// Kernel rows/columns [lo, hi) whose input index i0 + k*d lies in [0, size).
+inline void ClipTaps(int i0, int d, int k, int size, int* lo, int* hi) {
+  int l = i0 < 0 ? CeilDiv(-i0, d) : 0;
+  int h = CeilDiv(size - i0, d);
+  if (h > k) h = k;
+  if (l > k) l = k;
+  *lo = l;
+  *hi = h < l ? l : h;
+}
+
+// Output columns split into [0, left) border, [left, right) interior (a
+// multiple of `step` wide) and [right, Wo) border.
+inline void SplitColumns(const ConvArgs& a, int step, int* left, int* right) {
+  int l = CeilDiv(a.padL, a.sw);
+  int r = a.Wo - CeilDiv(a.padR, a.sw);
+  if (l > a.Wo) l = a.Wo;
+  if (r < l) r = l;
+  // Make sure every interior window is inside the image.
+  while (r > l && (r - 1) * a.sw - a.padL + (a.kw - 1) * a.dw >= a.W) --r;
+  r = l + (r - l) / step * step;
+  *left = l;
+  *right = r;
+}
+
+}  // namespace TAVROMATTING

@@ -1,0 +1,95 @@
+// Transposed convolution by gathering: every output pixel sums the input
+// pixels that reach it. Weights are blocked by output channel and rotated by
+// 180 degrees, so output (oy, ox) reads tap (ky, kx) from input position
+// ((oy - P + ky) / 2, (ox - Q + kx) / 2) when both are even and inside.
+#include "impl_x86/conv_kernels.h"
+#include "impl_x86/sse_util.h"
+#include "impl_x86/weight_layout.h"
+
+namespace TAVROMATTING {
+namespace {
+
+// Taps k in [0, ksize) with (o - p + k) even and (o - p + k) / 2 in [0, n).
+inline void Stride2Taps(int o, int p, int ksize, int n, int* first, int* last) {
+  int k = (o - p) & 1;  // parity of o - p + k must be even
+  while (k < ksize && (o - p + k) < 0) k += 2;
+  int l = k;
+  int e = k;
+  while (e < ksize && (o - p + e) / 2 < n) e += 2;
+  *first = l;
+  *last = e;  // exclusive, same parity
+}
+
+}  // namespace
+
+void DeconvStride2Sse4(const ConvArgs& a) {
+  const int P = a.kh - 1 - a.padT, Q = a.kw - 1 - a.padL;
+  const int C = a.C, Cin = a.Cin;
+  const int nb = (C + 3) / 4;
+  const int valid = C < 4 ? C : 4;
+  const size_t wBlock = size_t(a.kh) * a.kw * Cin * 4;
+  for (int oy = 0; oy < a.Ho; ++oy) {
+    int ky0, ky1;
+    Stride2Taps(oy, P, a.kh, a.H, &ky0, &ky1);
+    for (int ox = 0; ox < a.Wo; ++ox) {
+      int kx0, kx1;
+      Stride2Taps(ox, Q, a.kw, a.W, &kx0, &kx1);
+      for (int blk = 0; blk < nb; ++blk) {
+        const int m0 = int(layout::BlockStart(blk, 4, C));
+        __m128 acc;
+        if (a.bias && C >= 4) {
+          acc = _mm_loadu_ps(a.bias + m0);
+        } else {
+          alignas(16) float b[4] = {0, 0, 0, 0};
+          for (int j = 0; j < valid && a.bias; ++j) b[j] = a.bias[m0 + j];
+          acc = _mm_load_ps(b);
+        }
+        const float* wb = a.weight + blk * wBlock;
+        for (int ky = ky0; ky < ky1; ky += 2) {
+          const int iy = (oy - P + ky) / 2;
+          for (int kx = kx0; kx < kx1; kx += 2) {
+            const int ix = (ox - Q + kx) / 2;
+            const float* x = a.in + (size_t(iy) * a.W + ix) * Cin;
+            const float* wp = wb + size_t(ky * a.kw + kx) * Cin * 4;
+            for (int i = 0; i < Cin; ++i)
+              acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(x[i]), _mm_loadu_ps(wp + i * 4)));
+          }
+        }
+        acc = ApplyFusedSse(a.act, acc);
+        StoreLanes<4>(a.out + (size_t(oy) * a.Wo + ox) * C + m0, &acc, valid);
+      }
+    }
+  }
+}
+
+void DeconvTwoOutputSse(const ConvArgs& a) {
+  const int P = a.kh - 1 - a.padT, Q = a.kw - 1 - a.padL;
+  const int Cin = a.Cin;
+  const size_t wFilter = size_t(a.kh) * a.kw * Cin;
+  const float b0 = a.bias ? a.bias[0] : 0.f, b1 = a.bias ? a.bias[1] : 0.f;
+  for (int oy = 0; oy < a.Ho; ++oy) {
+    int ky0, ky1;
+    Stride2Taps(oy, P, a.kh, a.H, &ky0, &ky1);
+    for (int ox = 0; ox < a.Wo; ++ox) {
+      int kx0, kx1;
+      Stride2Taps(ox, Q, a.kw, a.W, &kx0, &kx1);
+      __m128 s0 = _mm_setzero_ps(), s1 = _mm_setzero_ps();
+      for (int ky = ky0; ky < ky1; ky += 2)
+        for (int kx = kx0; kx < kx1; kx += 2) {
+          const float* x = a.in + (size_t((oy - P + ky) / 2) * a.W + (ox - Q + kx) / 2) * Cin;
+          const float* w0 = a.weight + size_t(ky * a.kw + kx) * Cin;
+          const float* w1 = w0 + wFilter;
+          for (int i = 0; i < Cin; i += 4) {
+            const __m128 xv = _mm_loadu_ps(x + i);
+            s0 = _mm_add_ps(s0, _mm_mul_ps(xv, _mm_loadu_ps(w0 + i)));
+            s1 = _mm_add_ps(s1, _mm_mul_ps(xv, _mm_loadu_ps(w1 + i)));
+          }
+        }
+      float* o = a.out + (size_t(oy) * a.Wo + ox) * 2;
+      o[0] = b0 + HorizontalSum(s0);
+      o[1] = b1 + HorizontalSum(s1);
+    }
+  }
+}
+
+}  // namespace TAVROMATTING

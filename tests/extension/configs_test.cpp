@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "extension/ref_counted_object.h"
+#include "extension/seg_video_filter.h"
+#include "tests/extension/fakes.h"
+
+using tavro::RefCountedObject;
+using tavro::SEGVideoFilter;
+using tavro::SegmentationConfig;
+using tavro::VideoSegmentationWrapper;
+using tavro_test::FakeMatting;
+using tavro_test::MattingLog;
+
+namespace {
+
+class ConfigsTest : public ::testing::Test {
+ protected:
+  ConfigsTest() {
+    filter = new RefCountedObject<SEGVideoFilter>(
+        std::unique_ptr<VideoSegmentationWrapper>(new VideoSegmentationWrapper(
+            std::unique_ptr<tavro::MattingInterface>(new FakeMatting(&log)))));
+    filter->addRef();
+  }
+  ~ConfigsTest() override { filter->release(); }
+
+  int32_t Set(const char* json) { return filter->setProperty("configs", json); }
+  SegmentationConfig Config() { return filter->wrapper().config(); }
+
+  MattingLog log;
+  RefCountedObject<SEGVideoFilter>* filter;
+};
+
+}  // namespace
+
+TEST_F(ConfigsTest, DefaultsBeforeAnyProperty) {
+  SegmentationConfig c = Config();
+  EXPECT_EQ(c.enableMediaFilter, 0);
+  EXPECT_EQ(c.enableOpticalFlow, 1);
+  EXPECT_FALSE(c.bokeh);
+  EXPECT_EQ(c.netWidth, 320);
+  EXPECT_EQ(c.netHeight, 224);
+  EXPECT_FALSE(filter->isEnabled());
+}
+
+TEST_F(ConfigsTest, EnableMustBeABoolean) {
+  EXPECT_EQ(Set(R"({"enable": 1})"), -1);
+  EXPECT_FALSE(filter->isEnabled());
+  EXPECT_EQ(Set(R"({"enable": true})"), -1);
+  EXPECT_TRUE(filter->isEnabled());
+  EXPECT_EQ(log.setConfigCalls, 0) << "no config member, no setConfig";
+  EXPECT_EQ(Set(R"({"enable": false})"), -1);
+  EXPECT_FALSE(filter->isEnabled());
+}
+
+TEST_F(ConfigsTest, NonBooleanMemberStopsTheWalk) {
+  EXPECT_EQ(Set(R"({"enable": true, "bokeh": "yes"})"), -1);
+  EXPECT_TRUE(filter->isEnabled());
+  EXPECT_FALSE(Config().bokeh);
+  filter->setEnabled(false);
+  // "enable" is looked at first, whatever the order in the text.
+  EXPECT_EQ(Set(R"({"bokeh": true, "enable": "on"})"), -1);
+  EXPECT_FALSE(filter->isEnabled());
+  EXPECT_FALSE(Config().bokeh);
+  // Earlier members stay applied when a later one is bad.
+  EXPECT_EQ(Set(R"({"enable_media_filter": true, "prefer_efficiency": null, "bokeh": true})"), -1);
+  EXPECT_EQ(Config().enableMediaFilter, 1);
+  EXPECT_FALSE(Config().bokeh);
+  EXPECT_EQ(Config().netWidth, 320);
+}
+
+TEST_F(ConfigsTest, EachMemberEditsItsField) {
+  EXPECT_EQ(Set(R"({"prefer_efficiency": true})"), -1);
+  EXPECT_EQ(Config().netWidth, 224);
+  EXPECT_EQ(Config().netHeight, 224);
+  EXPECT_EQ(Set(R"({"prefer_efficiency": false})"), -1);
+  EXPECT_EQ(Config().netWidth, 320);
+  EXPECT_EQ(Config().netHeight, 224);
+  int before = log.setConfigCalls;
+  EXPECT_EQ(Set(R"({"bokeh": true, "enable_optical_flow": false,
+                    "enable_media_filter": true, "other": 5})"), -1);
+  EXPECT_EQ(log.setConfigCalls - before, 3) << "one setConfig per member";
+  SegmentationConfig c = Config();
+  EXPECT_TRUE(c.bokeh);
+  EXPECT_EQ(c.enableOpticalFlow, 0);
+  EXPECT_EQ(c.enableMediaFilter, 1);
+  EXPECT_TRUE(log.lastConfig.bokeh) << "the last call carries every edit";
+  EXPECT_EQ(log.lastConfig.enableOpticalFlow, 0);
+}
+
+TEST_F(ConfigsTest, RefusedKeysAndDocuments) {
+  const SegmentationConfig before = Config();
+  EXPECT_EQ(filter->setProperty("Configs", R"({"bokeh": true})"), -1);
+  EXPECT_EQ(filter->setProperty("configs ", R"({"bokeh": true})"), -1);
+  EXPECT_EQ(filter->setProperty("", R"({"bokeh": true})"), -1);
+  EXPECT_EQ(filter->setProperty(nullptr, R"({"bokeh": true})"), -1);
+  EXPECT_EQ(filter->setProperty("configs", nullptr), -1);
+  for (const char* bad : {"", "{", R"({"bokeh": true} x)", R"({"bokeh": true} /* c */)",
+                          R"([{"bokeh": true}])", R"("bokeh")", "true",
+                          "{\"bokeh\": tru}", "\xff\xfe"}) {
+    EXPECT_EQ(Set(bad), -1) << bad;
+  }
+  EXPECT_EQ(Set(" \t\r\n{\"bokeh\": false} \n"), -1);  // blanks around are fine
+  EXPECT_EQ(Config().bokeh, before.bokeh);
+  EXPECT_EQ(log.setConfigCalls, 1);
+}
+
+TEST_F(ConfigsTest, NetworkSizeChangeReachesTheWrapper) {
+  EXPECT_EQ(Set(R"({"prefer_efficiency": true})"), -1);
+  EXPECT_EQ(log.lastConfig.netWidth, 224);
+  EXPECT_EQ(log.lastConfig.netHeight, 224);
+}

@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "extension/video_segmentation_wrapper.h"
+#include "tests/extension/fakes.h"
+
+using tavro::FrameImage;
+using tavro::MaskBuffer;
+using tavro::SegmentationConfig;
+using tavro::VideoSegmentationWrapper;
+using tavro_test::CoutRecorder;
+using tavro_test::FakeMatting;
+using tavro_test::MattingLog;
+using tavro_test::WaitFor;
+
+namespace {
+
+const char kChanged[] = "[VideoSegmentationWrapper::Process] resolution changed!\n";
+const char kInitFailed[] = "[VideoSegmentationWrapper::Process] init failed!\n";
+const char kWarmed[] = "[VideoSegmentationWrapper::doWarmupAsync] warmuped!\n";
+const char kWarmFailed[] = "[VideoSegmentationWrapper::doWarmupAsync] warmup failed!\n";
+const char kNeedInit[] = "[VideoSegmentationWrapper::doWarmupAsync] need init first!\n";
+
+struct Frame {
+  Frame(int w, int h) : pixels(size_t(w) * h * 2), mask(size_t(w) * h) {
+    image.width = w;
+    image.height = h;
+    image.strideY = w;
+    image.strideU = image.strideV = w / 2;
+    image.dataY = pixels.data();
+    image.dataU = pixels.data() + w * h;
+    image.dataV = image.dataU + w * h / 4;
+    buffer.width = w;
+    buffer.height = h;
+    buffer.data = mask.data();
+  }
+  std::vector<uint8_t> pixels, mask;
+  FrameImage image;
+  MaskBuffer buffer;
+};
+
+class WrapperTest : public ::testing::Test {
+ protected:
+  // Warm-ups are held until FinishWarmup, so their messages never land in
+  // the middle of a Run.
+  WrapperTest()
+      : wrapper(new VideoSegmentationWrapper(
+            std::unique_ptr<tavro::MattingInterface>(new FakeMatting(&log)))) {
+    log.holdWarmup();
+  }
+  ~WrapperTest() override {
+    log.releaseWarmup();
+    wrapper.reset();
+  }
+
+  // Processes one frame; *out gets what was printed meanwhile.
+  int32_t Run(int w, int h, std::string* out = nullptr) {
+    Frame f(w, h);
+    out_.take();
+    int32_t r = wrapper->Process(f.image, f.buffer);
+    std::string text = out_.take();
+    if (out) *out = text;
+    lastMask = f.mask;
+    return r;
+  }
+  // Lets the running warm-up finish and waits for its verdict.
+  void FinishWarmup(const char* message) {
+    log.releaseWarmup();
+    ASSERT_TRUE(out_.waitFor(message));
+    out_.take();
+    log.holdWarmup();
+  }
+
+  CoutRecorder out_;  // outlives the wrapper and its threads
+  MattingLog log;
+  std::unique_ptr<VideoSegmentationWrapper> wrapper;
+  std::vector<uint8_t> lastMask;
+};
+
+}  // namespace
+
+TEST_F(WrapperTest, FirstFrameStartsWarmupAndFramesFlowWhenReady) {
+  std::string out;
+  EXPECT_EQ(Run(640, 360, &out), 1);
+  EXPECT_EQ(out, kChanged);
+  EXPECT_EQ(log.initCalls, 1);
+  EXPECT_EQ(wrapper->state(), VideoSegmentationWrapper::kWarmingUp);
+  EXPECT_EQ(wrapper->warmupThreadCount(), 1u);
+  EXPECT_EQ(Run(640, 360, &out), 1);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(log.processCalls, 0);
+  FinishWarmup(kWarmed);
+  EXPECT_EQ(log.warmupCalls, 2);
+  EXPECT_EQ(wrapper->state(), VideoSegmentationWrapper::kReady);
+  EXPECT_EQ(Run(640, 360, &out), 0);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(lastMask[0], 200);
+  EXPECT_EQ(log.processCalls, 1);
+}
+
+TEST_F(WrapperTest, SizeChangeWhileReadyReinitsAndProcessesAtOnce) {
+  EXPECT_EQ(Run(64, 48), 1);
+  FinishWarmup(kWarmed);
+  std::string out;
+  EXPECT_EQ(Run(33, 17, &out), 0);
+  EXPECT_EQ(out, kChanged);
+  EXPECT_EQ(log.initCalls, 2);
+  EXPECT_EQ(log.processCalls, 1);
+  EXPECT_EQ(wrapper->warmupThreadCount(), 1u);
+  EXPECT_EQ(wrapper->config().inWidth, 33);
+  EXPECT_EQ(wrapper->config().outHeight, 17);
+}
+
+TEST_F(WrapperTest, SizeChangeDuringWarmupIsDeferred) {
+  EXPECT_EQ(Run(640, 360), 1);
+  std::string out;
+  EXPECT_EQ(Run(320, 180, &out), 1);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(log.initCalls, 1);
+  FinishWarmup(kWarmed);
+  EXPECT_EQ(Run(320, 180, &out), 0);
+  EXPECT_EQ(out, kChanged);
+  EXPECT_EQ(log.initCalls, 2);
+}
+
+TEST_F(WrapperTest, FailedWarmupStaysSilentUntilSizeChanges) {
+  log.warmupResult = -1;
+  EXPECT_EQ(Run(64, 48), 1);
+  FinishWarmup(kWarmFailed);
+  // The failure is printed before the state drops back to -1.
+  ASSERT_TRUE(WaitFor([&] { return wrapper->state() == VideoSegmentationWrapper::kNotReady; }));
+  EXPECT_EQ(log.warmupCalls, 2) << "both warm-up runs always happen";
+  std::string out;
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(Run(64, 48, &out), 1);
+    EXPECT_EQ(out, "");
+  }
+  EXPECT_EQ(log.warmupCalls, 2) << "no retry at an unchanged size";
+  log.warmupResult = 0;
+  EXPECT_EQ(Run(48, 64, &out), 1);
+  EXPECT_EQ(out, kChanged);
+  FinishWarmup(kWarmed);
+  EXPECT_EQ(wrapper->warmupThreadCount(), 2u);
+  EXPECT_EQ(Run(48, 64), 0);
+}
+
+TEST_F(WrapperTest, InitFailureMessages) {
+  // First frame: init fails, the warm-up still starts and says so.
+  log.initResult = -1;
+  std::string out;
+  EXPECT_EQ(Run(64, 48, &out), 1);
+  EXPECT_EQ(out, std::string(kChanged) + kNeedInit);
+  FinishWarmup(kWarmed);
+  EXPECT_EQ(Run(64, 48), 1) << "not initialised";
+  // Ready but init fails on a size change: "init failed!", nothing handed on.
+  EXPECT_EQ(Run(32, 32, &out), 1);
+  EXPECT_EQ(out, std::string(kChanged) + kInitFailed);
+  EXPECT_EQ(Run(32, 32, &out), 1);
+  EXPECT_EQ(out, "");
+  log.initResult = 0;
+  EXPECT_EQ(Run(16, 16), 0);
+  EXPECT_EQ(log.processCalls, 1);
+}
+
+TEST_F(WrapperTest, SwitchChangeDoesNotReinitButNetworkSizeDoes) {
+  EXPECT_EQ(Run(64, 48), 1);
+  FinishWarmup(kWarmed);
+  SegmentationConfig c = wrapper->config();
+  c.enableOpticalFlow = 0;
+  c.inWidth = 999;  // frame sizes are not taken from the caller
+  wrapper->setConfig(c);
+  EXPECT_EQ(wrapper->config().inWidth, 64);
+  EXPECT_EQ(wrapper->config().enableOpticalFlow, 0);
+  EXPECT_EQ(log.lastConfig.enableOpticalFlow, 0);
+  EXPECT_EQ(Run(64, 48), 0);
+  EXPECT_EQ(log.initCalls, 1);
+
+  c.netWidth = 224;
+  wrapper->setConfig(c);
+  std::string out;
+  EXPECT_EQ(Run(64, 48, &out), 1);
+  EXPECT_EQ(out, kChanged);
+  EXPECT_EQ(log.initCalls, 2);
+  FinishWarmup(kWarmed);
+  EXPECT_EQ(wrapper->warmupThreadCount(), 2u);
+  EXPECT_EQ(Run(64, 48), 0);
+  EXPECT_EQ(log.lastConfig.netWidth, 224);
+}
+
+TEST_F(WrapperTest, DestructionJoinsRunningWarmup) {
+  EXPECT_EQ(Run(8, 8), 1);
+  std::thread opener([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    log.releaseWarmup();
+  });
+  wrapper.reset();
+  EXPECT_EQ(log.warmupCalls, 2) << "the destructor waited for the warm-up";
+  opener.join();
+}
+
+TEST_F(WrapperTest, VersionComesFromTheAdapter) {
+  EXPECT_STREQ(wrapper->version(), "fake");
+}

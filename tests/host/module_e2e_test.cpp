@@ -1,0 +1,71 @@
+// Loads the built module with dlopen through the stand-in SDK, as a host
+// application does, and runs frames through its filter.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/i420_image.h"
+#include "host/module_session.h"
+
+using namespace tavro_host;
+
+namespace {
+
+I420Image Grey(int w, int h, uint8_t level) {
+  I420Image img(w, h);
+  std::fill(img.data.begin(), img.data.end(), level);
+  return img;
+}
+
+}  // namespace
+
+TEST(ModuleExports, OnlyTheVersionFunction) {
+  const std::string cmd = std::string("nm -D --defined-only ") + TAVRO_MODULE_PATH;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(cmd.c_str(), "r"), pclose);
+  ASSERT_TRUE(pipe);
+  std::set<std::string> names;
+  char line[1024];
+  while (fgets(line, sizeof(line), pipe.get())) {
+    std::string s(line);
+    const size_t sp = s.find_last_of(' ');
+    names.insert(s.substr(sp + 1, s.find_last_not_of("\r\n") - sp));
+  }
+  EXPECT_EQ(names, std::set<std::string>{"Get_Matting_Version"});
+}
+
+TEST(ModuleEndToEnd, FramesOfChangingAndOddSizesGetMasks) {
+  ModuleSession session;
+  std::string error;
+  ASSERT_TRUE(session.open(TAVRO_MODULE_PATH, "{\"enable\":true}", &error)) << error;
+  EXPECT_EQ(session.version(), "\"matting_release_2.0.5\"");
+  const std::pair<int, int> sizes[] = {{640, 360}, {2, 2}, {33, 17}, {1, 1},
+                                       {7, 5}, {640, 360}, {320, 180}, {3, 2}};
+  std::vector<uint8_t> mask;
+  for (int round = 0; round < 3; ++round) {
+    for (auto [w, h] : sizes) {
+      I420Image frame = Grey(w, h, 100);
+      EXPECT_EQ(session.process(frame, mask), 0) << w << "x" << h;
+      EXPECT_EQ(mask.size(), size_t(w) * h);
+      EXPECT_EQ(frame.data.size(), I420Image::SizeFor(w, h));
+    }
+  }
+  session.close();
+  // The module can be loaded again after a clean unload.
+  ASSERT_TRUE(session.open(TAVRO_MODULE_PATH, "{\"enable\":false}", &error)) << error;
+  I420Image frame = Grey(16, 16, 50);
+  EXPECT_EQ(session.process(frame, mask), 0) << "the host enables after configuring";
+}
+
+TEST(ModuleEndToEnd, BadModulePathIsReported) {
+  ModuleSession session;
+  std::string error;
+  EXPECT_FALSE(session.open("/nonexistent/libnothing.so", "{}", &error));
+  EXPECT_NE(error.find("cannot load"), std::string::npos);
+  I420Image frame = Grey(4, 4, 0);
+  std::vector<uint8_t> mask;
+  EXPECT_EQ(session.process(frame, mask), 2);
+}
