@@ -90,7 +90,7 @@ def main():
     worst = 0
     with tempfile.TemporaryDirectory() as tmp:
         for (w, h) in sizes:
-            size_total = size_within = size_worst = 0
+            size_total = size_within = size_exact = size_worst = 0
             for i in range(len(stills)):
                 img, _ = stills.get(i)
                 bgr = np.ascontiguousarray(data.still_as_frame(img, w, h))
@@ -110,9 +110,11 @@ def main():
                 d = np.abs(ours.astype(np.int16) - theirs.astype(np.int16))
                 size_total += d.size
                 size_within += int((d <= 1).sum())
+                size_exact += int((d == 0).sum())
                 size_worst = max(size_worst, int(d.max()))
-            print("%dx%d: %.4f%% within 1 level, max diff %d over %d stills" % (
-                w, h, 100.0 * size_within / size_total, size_worst, len(stills)))
+            print("%dx%d: %.4f%% within 1 level, %.4f%% equal, max diff %d over %d stills" % (
+                w, h, 100.0 * size_within / size_total, 100.0 * size_exact / size_total,
+                size_worst, len(stills)))
             total += size_total
             within += size_within
             worst = max(worst, size_worst)

@@ -226,7 +226,7 @@ def camera_frame(stills, backgrounds, index, rng):
     full_body = stills.stems[index].startswith(FULL_BODY_SOURCES)
     img, mask = _source_geometry(*stills.get(index), rng)
     mode = rng.random()
-    if mode < 0.15:
+    if mode < 0.35:
         # The photo itself as the frame (portrait phone frames, and the
         # geometry of evaluating on the stills directly).
         h, w = mask.shape
@@ -237,7 +237,7 @@ def camera_frame(stills, backgrounds, index, rng):
         return img[y:y + chh, x:x + cw], mask[y:y + chh, x:x + cw]
     cw, ch = _canvas_size(rng)
     pw, ph, x0, y0 = _placement(img, cw, ch, rng, full_body)
-    if mode < 0.5:
+    if mode < 0.65:
         res = _extend(img, mask, pw, ph, x0, y0, cw, ch, rng)
         if res is not None:
             return res

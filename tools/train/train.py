@@ -28,7 +28,7 @@ from tools.train import data, evaluate, losses
 from tools.twin import weights_io
 from tools.twin.net import TwinNet
 
-SMALL_SIZES = ((224, 160), (160, 160))        # (width, height)
+SMALL_SIZES = ((192, 128), (160, 160))        # (width, height)
 DEPLOY_SIZES = ((320, 224), (224, 224))
 
 
@@ -48,7 +48,19 @@ def parse_args(argv=None):
     p.add_argument("--threads", type=int, default=2)
     p.add_argument("--seed", type=int, default=20261205)
     p.add_argument("--ckpt-minutes", type=float, default=4.0)
+    p.add_argument("--budget-minutes", type=float, default=0.0,
+                   help="if set, the schedule follows the run's wall-clock "
+                        "time instead of the epoch count: the learning rate "
+                        "decays over the budget, the last --fine-fraction of "
+                        "it trains at the deployed sizes, and the run stops "
+                        "when it is spent (for a shared, unpredictable CPU)")
+    p.add_argument("--fine-fraction", type=float, default=0.2)
+    p.add_argument("--restart-schedule", action="store_true",
+                   help="when starting from --init: keep weights and optimizer "
+                        "but begin a fresh schedule (step, time, epoch)")
     p.add_argument("--val-size", default="320x224")
+    p.add_argument("--val-count", type=int, default=0,
+                   help="validate on the first N stills only (0 = all; for trials)")
     return p.parse_args(argv)
 
 
@@ -62,24 +74,41 @@ class Log:
         print(line, flush=True)
 
 
-def sizes_for_epoch(args, epoch):
-    return DEPLOY_SIZES if epoch >= args.epochs - args.fine_epochs else SMALL_SIZES
+def progress(args, state):
+    """Fraction of the run done: by wall-clock budget or by steps."""
+    if args.budget_minutes > 0:
+        return state["seconds"] / (60.0 * args.budget_minutes)
+    steps_per_epoch = args.epoch_samples // args.batch
+    return state["step"] / float(args.epochs * steps_per_epoch)
 
 
-def lr_at(args, step, total):
+def fine_phase(args, state, epoch):
+    if args.budget_minutes > 0:
+        return progress(args, state) >= 1.0 - args.fine_fraction
+    return epoch >= args.epochs - args.fine_epochs
+
+
+def finished(args, state):
+    if args.budget_minutes > 0:
+        return progress(args, state) >= 1.0
+    return state["epoch"] >= args.epochs
+
+
+def lr_at(args, state):
+    step = state["step"]
     if step < args.warmup:
         return args.lr * (step + 1) / args.warmup
-    t = min(1.0, (step - args.warmup) / max(1, total - args.warmup))
+    t = min(1.0, progress(args, state))
     return args.lr * (0.02 + 0.98 * 0.5 * (1 + math.cos(math.pi * t)))
 
 
-def batch_plan(args, n_train, epoch):
+def batch_plan(args, n_train, epoch, fine):
     """Sample indices and size of every batch of one epoch."""
     rng = np.random.default_rng([args.seed, epoch])
     steps = args.epoch_samples // args.batch
     order = np.concatenate([rng.permutation(n_train)
                             for _ in range(args.epoch_samples // n_train + 1)])
-    sizes = sizes_for_epoch(args, epoch)
+    sizes = DEPLOY_SIZES if fine else SMALL_SIZES
     plan = []
     for b in range(steps):
         idx = order[b * args.batch:(b + 1) * args.batch]
@@ -87,16 +116,16 @@ def batch_plan(args, n_train, epoch):
     return plan
 
 
-def producer(args, stills, backgrounds, epoch, start, q, stop):
+def producer(args, stills, backgrounds, epoch, fine, start, q, stop):
     try:
-        _produce(args, stills, backgrounds, epoch, start, q, stop)
+        _produce(args, stills, backgrounds, epoch, fine, start, q, stop)
     except BaseException as e:  # hand the failure to the training loop
         q.put(e)
         raise
 
 
-def _produce(args, stills, backgrounds, epoch, start, q, stop):
-    plan = batch_plan(args, len(stills), epoch)
+def _produce(args, stills, backgrounds, epoch, fine, start, q, stop):
+    plan = batch_plan(args, len(stills), epoch, fine)
     for b in range(start, len(plan)):
         if stop.is_set():
             return
@@ -126,7 +155,8 @@ def main(argv=None):
     net = net.to(memory_format=torch.channels_last)
     opt = torch.optim.AdamW(net.parameters(), lr=args.lr,
                             weight_decay=args.weight_decay)
-    state = {"epoch": 0, "batch": 0, "step": 0, "best_iou": -1.0, "history": []}
+    state = {"epoch": 0, "batch": 0, "step": 0, "best_iou": -1.0, "history": [],
+             "seconds": 0.0, "fine": False}
     last = os.path.join(args.run, "last.pt")
     src = last if os.path.exists(last) else (
         args.init if args.init and os.path.exists(args.init) else None)
@@ -140,6 +170,9 @@ def main(argv=None):
         for k in state:
             if k in ck:
                 state[k] = ck[k]
+        if src != last and args.restart_schedule:
+            state.update(epoch=0, batch=0, step=args.warmup, seconds=0.0,
+                         fine=False, history=[])
         log("resumed from", src, "epoch", state["epoch"], "batch", state["batch"],
             "best", state["best_iou"])
     log("args", json.dumps(vars(args)))
@@ -147,7 +180,9 @@ def main(argv=None):
     stills = data.Stills(data.read_list("train.txt"))
     backgrounds = data.Backgrounds()
     vw, vh = (int(v) for v in args.val_size.split("x"))
-    valset = evaluate.ValSet(data.read_list("val.txt"), vw, vh)
+    val_stems = data.read_list("val.txt")
+    valset = evaluate.ValSet(val_stems[:args.val_count] if args.val_count else val_stems,
+                             vw, vh)
     log("data", len(stills), "train stills,", len(backgrounds), "backgrounds,",
         len(valset), "val stills at", args.val_size)
 
@@ -157,17 +192,19 @@ def main(argv=None):
                     **state})
 
     steps_per_epoch = args.epoch_samples // args.batch
-    total_steps = args.epochs * steps_per_epoch
     last_ckpt = time.time()
     net.train()
-    while state["epoch"] < args.epochs:
+    while not finished(args, state):
         epoch = state["epoch"]
+        if state["batch"] == 0:
+            state["fine"] = fine_phase(args, state, epoch)
         q, stop = queue.Queue(maxsize=3), threading.Event()
         th = threading.Thread(target=producer, daemon=True,
                               args=(args, stills, backgrounds, epoch,
-                                    state["batch"], q, stop))
+                                    state["fine"], state["batch"], q, stop))
         th.start()
         t0, seen, loss_sum = time.time(), 0, 0.0
+        tick = time.time()
         while True:
             item = q.get()
             if item is None:
@@ -176,7 +213,7 @@ def main(argv=None):
                 raise item
             b, x, t = item
             for g in opt.param_groups:
-                g["lr"] = lr_at(args, state["step"], total_steps)
+                g["lr"] = lr_at(args, state)
             xt = torch.from_numpy(x).permute(0, 3, 1, 2).float().contiguous(
                 memory_format=torch.channels_last)
             tt = torch.from_numpy(t).unsqueeze(1)
@@ -186,6 +223,9 @@ def main(argv=None):
             opt.step()
             state["step"] += 1
             state["batch"] = b + 1
+            now = time.time()
+            state["seconds"] += now - tick
+            tick = now
             seen += x.shape[0]
             loss_sum += float(loss) * x.shape[0]
             if b % 25 == 0:
@@ -195,14 +235,27 @@ def main(argv=None):
             if time.time() - last_ckpt > args.ckpt_minutes * 60:
                 checkpoint()
                 last_ckpt = time.time()
+            if finished(args, state):
+                break
         stop.set()
+        while th.is_alive():          # let the producer see the stop flag
+            try:
+                q.get(timeout=0.1)
+            except queue.Empty:
+                pass
         th.join()
+        state["seconds"] += time.time() - tick
+        tick = time.time()
         train_loss = loss_sum / max(1, seen)
+        v0 = time.time()
         res = evaluate.evaluate(net, valset, losses.segmentation_loss)
+        state["seconds"] += time.time() - v0
         state["epoch"], state["batch"] = epoch + 1, 0
         rec = {"epoch": epoch, "train_loss": train_loss, "val_loss": res["loss"],
                "val_iou": res["mean_iou"], "by_source": res["by_source"],
-               "sizes": sizes_for_epoch(args, epoch), "minutes": (time.time() - t0) / 60}
+               "sizes": DEPLOY_SIZES if state["fine"] else SMALL_SIZES,
+               "minutes": (time.time() - t0) / 60,
+               "progress": round(progress(args, state), 4)}
         state["history"].append(rec)
         log("EPOCH", json.dumps(rec))
         if res["mean_iou"] > state["best_iou"]:
