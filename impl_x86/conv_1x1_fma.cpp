@@ -29,35 +29,45 @@ void OneByOneFma(const ConvArgs& a) {
     const float* wb = a.weight + size_t(blk) * Cin * B;
     for (int j = 0; j < B; ++j) biasBlock[j] = (a.bias && m0 + j < C) ? a.bias[m0 + j] : 0.f;
     __m256 b[R];
+#pragma GCC unroll 16
     for (int j = 0; j < R; ++j) b[j] = _mm256_load_ps(biasBlock + 8 * j);
     size_t p = 0;
     for (; p < quads; p += 4) {
       __m256 acc[4][R];
+#pragma GCC unroll 16
       for (int i = 0; i < 4; ++i)
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) acc[i][j] = b[j];
       const float* x = a.in + p * inS;
       for (int k = 0; k < Cin; ++k) {
         const float* wk = wb + k * B;
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) {
           const __m256 wv = _mm256_loadu_ps(wk + 8 * j);
+#pragma GCC unroll 16
           for (int i = 0; i < 4; ++i)
             acc[i][j] = _mm256_fmadd_ps(_mm256_broadcast_ss(x + i * inS + k), wv, acc[i][j]);
         }
       }
+#pragma GCC unroll 16
       for (int i = 0; i < 4; ++i) {
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) acc[i][j] = avx::ApplyFused(a.act, acc[i][j]);
         avx::Store<B>(a.out + (p + i) * outS + m0, acc[i], valid);
       }
     }
     for (; p < pixels; ++p) {
       __m256 acc[R];
+#pragma GCC unroll 16
       for (int j = 0; j < R; ++j) acc[j] = b[j];
       const float* x = a.in + p * inS;
       for (int k = 0; k < Cin; ++k) {
         const __m256 xv = _mm256_broadcast_ss(x + k);
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j)
           acc[j] = _mm256_fmadd_ps(xv, _mm256_loadu_ps(wb + k * B + 8 * j), acc[j]);
       }
+#pragma GCC unroll 16
       for (int j = 0; j < R; ++j) acc[j] = avx::ApplyFused(a.act, acc[j]);
       avx::Store<B>(a.out + p * outS + m0, acc, valid);
     }

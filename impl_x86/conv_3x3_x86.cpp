@@ -2,7 +2,8 @@
 // caller): blocks 16 and 24 on 8-wide registers (stride 1, stride 2 and the
 // general case), the first-layer block-16 member over channel-blocked weights
 // (row, channel, column), and the block-4 members on 4-wide registers that
-// compute 6 output pixels x 4 channels per step.
+// compute 6 output pixels x 4 channels per step (at stride 1 sliding along
+// the row, so each broadcast input value serves three kernel columns).
 #include <vector>
 
 #include "impl_x86/avx_util.h"
@@ -69,19 +70,41 @@ void Block4Fma(const ConvArgs& a) {
       for (int ox = left; ox < right; ox += T) {
         const int ix0 = ox * sw - a.padL;
         __m128 acc[T];
+#pragma GCC unroll 16
         for (int i = 0; i < T; ++i) acc[i] = b;
         for (int ky = ky0; ky < ky1; ++ky) {
           const float* xr = a.in + (size_t(iy0 + ky * a.dh) * a.W + ix0) * inS;
+          if (S == 1 && D == 1) {
+            // Sliding along the row: each of the T + 2 input pixels is
+            // broadcast once and serves the (up to) three outputs whose
+            // window holds it, one kernel column each.
+            const float* wr = wb + size_t(ky * 3) * Cin * 4;
+            for (int k = 0; k < Cin; ++k) {
+              const __m128 w0 = _mm_loadu_ps(wr + 4 * k);
+              const __m128 w1 = _mm_loadu_ps(wr + size_t(Cin) * 4 + 4 * k);
+              const __m128 w2 = _mm_loadu_ps(wr + size_t(Cin) * 8 + 4 * k);
+#pragma GCC unroll 8
+              for (int p = 0; p < T + 2; ++p) {
+                const __m128 xv = _mm_broadcast_ss(xr + size_t(p) * inS + k);
+                if (p < T) acc[p] = _mm_fmadd_ps(xv, w0, acc[p]);
+                if (p >= 1 && p - 1 < T) acc[p - 1] = _mm_fmadd_ps(xv, w1, acc[p - 1]);
+                if (p >= 2) acc[p - 2] = _mm_fmadd_ps(xv, w2, acc[p - 2]);
+              }
+            }
+            continue;
+          }
           for (int kx = 0; kx < 3; ++kx) {
             const float* xk = xr + size_t(kx) * dw * inS;
             const float* wk = wb + size_t(ky * 3 + kx) * Cin * 4;
             for (int k = 0; k < Cin; ++k) {
               const __m128 wv = _mm_loadu_ps(wk + 4 * k);
+#pragma GCC unroll 8
               for (int i = 0; i < T; ++i)
                 acc[i] = _mm_fmadd_ps(_mm_broadcast_ss(xk + size_t(i) * sw * inS + k), wv, acc[i]);
             }
           }
         }
+#pragma GCC unroll 16
         for (int i = 0; i < T; ++i) store(orow + size_t(ox + i) * outS + m0, acc[i]);
       }
       for (int ox = right; ox < a.Wo; ++ox) border(ox);

@@ -37,21 +37,25 @@ void DepthwiseFma(const ConvArgs& a) {
       const float* wb = a.weight + size_t(blk) * kh * kw * B;
       for (int j = 0; j < B; ++j) biasBlock[j] = (a.bias && m0 + j < C) ? a.bias[m0 + j] : 0.f;
       __m256 bias[R];
+#pragma GCC unroll 16
       for (int j = 0; j < R; ++j) bias[j] = _mm256_load_ps(biasBlock + 8 * j);
       auto borderPixel = [&](int ox) {
         const int ix0 = ox * sw - a.padL;
         int kx0, kx1;
         ClipTaps(ix0, a.dw, kw, a.W, &kx0, &kx1);
         __m256 acc[R];
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) acc[j] = bias[j];
         for (int ky = ky0; ky < ky1; ++ky)
           for (int kx = kx0; kx < kx1; ++kx) {
             const float* x = a.in + (size_t(iy0 + ky * a.dh) * a.W + ix0 + kx * a.dw) * C + m0;
             const float* wp = wb + (ky * kw + kx) * B;
+#pragma GCC unroll 16
             for (int j = 0; j < R; ++j)
               acc[j] = _mm256_fmadd_ps(_mm256_loadu_ps(x + 8 * j), _mm256_loadu_ps(wp + 8 * j),
                                        acc[j]);
           }
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) acc[j] = avx::ApplyFused(a.act, acc[j]);
         avx::Store<B>(orow + size_t(ox) * C + m0, acc, valid);
       };
@@ -59,22 +63,28 @@ void DepthwiseFma(const ConvArgs& a) {
       for (int ox = left; ox < right; ox += T) {
         const int ix0 = ox * sw - a.padL;
         __m256 acc[T][R];
+#pragma GCC unroll 16
         for (int i = 0; i < T; ++i)
+#pragma GCC unroll 16
           for (int j = 0; j < R; ++j) acc[i][j] = bias[j];
         for (int ky = ky0; ky < ky1; ++ky) {
           const float* xr = a.in + (size_t(iy0 + ky * a.dh) * a.W + ix0) * C + m0;
           for (int kx = 0; kx < kw; ++kx) {
             const float* wp = wb + (ky * kw + kx) * B;
             const float* xk = xr + size_t(kx) * a.dw * C;
+#pragma GCC unroll 16
             for (int j = 0; j < R; ++j) {
               const __m256 wv = _mm256_loadu_ps(wp + 8 * j);
+#pragma GCC unroll 16
               for (int i = 0; i < T; ++i)
                 acc[i][j] =
                     _mm256_fmadd_ps(_mm256_loadu_ps(xk + size_t(i) * sw * C + 8 * j), wv, acc[i][j]);
             }
           }
         }
+#pragma GCC unroll 16
         for (int i = 0; i < T; ++i) {
+#pragma GCC unroll 16
           for (int j = 0; j < R; ++j) acc[i][j] = avx::ApplyFused(a.act, acc[i][j]);
           avx::Store<B>(orow + size_t(ox + i) * C + m0, acc[i], valid);
         }

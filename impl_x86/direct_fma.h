@@ -60,6 +60,7 @@ void DirectFma(const ConvArgs& a) {
       for (int blk = 0; blk < nb; ++blk) {
         const int m0 = int(layout::BlockStart(blk, B, C));
         __m256 acc[R];
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) acc[j] = _mm256_loadu_ps(&bias[m0 + 8 * j]);
         const float* wb = a.weight + blk * wBlock;
         for (int ky = ky0; ky < ky1; ++ky)
@@ -68,10 +69,12 @@ void DirectFma(const ConvArgs& a) {
             for (int k = 0; k < Cin; ++k) {
               const float* wp = wb + WeightOffset<CB>(ky, kx, k, kw, Cin) * B;
               const __m256 xv = _mm256_broadcast_ss(x + k);
+#pragma GCC unroll 16
               for (int j = 0; j < R; ++j)
                 acc[j] = _mm256_fmadd_ps(xv, _mm256_loadu_ps(wp + 8 * j), acc[j]);
             }
           }
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) acc[j] = ApplyFused(a.act, acc[j]);
         Store<B>(orow + size_t(ox) * outS + m0, acc, valid);
       }
@@ -80,9 +83,48 @@ void DirectFma(const ConvArgs& a) {
     for (int ox = 0; ox < left; ++ox) borderPixel(ox);
     for (int ox = left; ox < right; ox += 4) {
       const int ix0 = ox * sw - a.padL;
-      for (int blk = 0; blk < nb; ++blk) {
+      int firstBlk = 0;
+      if (B == 8 && contiguous) {
+        // Three 8-channel blocks at once: each broadcast input value feeds
+        // 12 accumulators instead of 4 (the narrow layers are load-bound).
+        for (; firstBlk + 3 <= nb; firstBlk += 3) {
+          int m[3];
+          __m256 acc[4][3];
+#pragma GCC unroll 16
+          for (int g = 0; g < 3; ++g) {
+            m[g] = int(layout::BlockStart(firstBlk + g, B, C));
+            const __m256 b = _mm256_loadu_ps(&bias[m[g]]);
+            acc[0][g] = acc[1][g] = acc[2][g] = acc[3][g] = b;
+          }
+          const float* w0 = a.weight + firstBlk * wBlock;
+          for (int ky = ky0; ky < ky1; ++ky) {
+            const float* xr = a.in + (size_t(iy0 + ky * a.dh) * a.W + ix0) * inS;
+            const float* wr = w0 + size_t(ky) * run * B;
+            for (int t = 0; t < run; ++t) {
+              __m256 wv[3];
+#pragma GCC unroll 16
+              for (int g = 0; g < 3; ++g) wv[g] = _mm256_loadu_ps(wr + g * wBlock + t * B);
+#pragma GCC unroll 16
+              for (int i = 0; i < 4; ++i) {
+                const __m256 xv = _mm256_broadcast_ss(xr + i * step + t);
+#pragma GCC unroll 16
+                for (int g = 0; g < 3; ++g) acc[i][g] = _mm256_fmadd_ps(xv, wv[g], acc[i][g]);
+              }
+            }
+          }
+#pragma GCC unroll 16
+          for (int i = 0; i < 4; ++i)
+#pragma GCC unroll 16
+            for (int g = 0; g < 3; ++g) {
+              acc[i][g] = ApplyFused(a.act, acc[i][g]);
+              Store<B>(orow + size_t(ox + i) * outS + m[g], &acc[i][g], valid);
+            }
+        }
+      }
+      for (int blk = firstBlk; blk < nb; ++blk) {
         const int m0 = int(layout::BlockStart(blk, B, C));
         __m256 acc[4][R];
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) {
           const __m256 b = _mm256_loadu_ps(&bias[m0 + 8 * j]);
           acc[0][j] = acc[1][j] = acc[2][j] = acc[3][j] = b;
@@ -94,9 +136,12 @@ void DirectFma(const ConvArgs& a) {
           if (contiguous) {
             for (int t = 0; t < run; ++t) {
               __m256 wv[R];
+#pragma GCC unroll 16
               for (int j = 0; j < R; ++j) wv[j] = _mm256_loadu_ps(wr + t * B + 8 * j);
+#pragma GCC unroll 16
               for (int i = 0; i < 4; ++i) {
                 const __m256 xv = _mm256_broadcast_ss(xr + i * step + t);
+#pragma GCC unroll 16
                 for (int j = 0; j < R; ++j) acc[i][j] = _mm256_fmadd_ps(xv, wv[j], acc[i][j]);
               }
             }
@@ -106,16 +151,21 @@ void DirectFma(const ConvArgs& a) {
               for (int k = 0; k < Cin; ++k) {
                 const float* wk = wb + WeightOffset<CB>(ky, kx, k, kw, Cin) * B;
                 __m256 wv[R];
+#pragma GCC unroll 16
                 for (int j = 0; j < R; ++j) wv[j] = _mm256_loadu_ps(wk + 8 * j);
+#pragma GCC unroll 16
                 for (int i = 0; i < 4; ++i) {
                   const __m256 xv = _mm256_broadcast_ss(xk + i * step + k);
+#pragma GCC unroll 16
                   for (int j = 0; j < R; ++j) acc[i][j] = _mm256_fmadd_ps(xv, wv[j], acc[i][j]);
                 }
               }
             }
           }
         }
+#pragma GCC unroll 16
         for (int i = 0; i < 4; ++i) {
+#pragma GCC unroll 16
           for (int j = 0; j < R; ++j) acc[i][j] = ApplyFused(a.act, acc[i][j]);
           Store<B>(orow + size_t(ox + i) * outS + m0, acc[i], valid);
         }
