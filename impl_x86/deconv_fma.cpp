@@ -3,6 +3,8 @@
 // input channels 8 at a time). Weights are blocked by output channel and
 // rotated by 180 degrees, so output (oy, ox) reads tap (ky, kx) from input
 // ((oy - P + ky) / 2, (ox - Q + kx) / 2) when both are even and inside.
+#include <vector>
+
 #include "impl_x86/avx_util.h"
 #include "impl_x86/conv_kernels.h"
 #include "impl_x86/weight_layout.h"
@@ -33,6 +35,10 @@ void DeconvStride2Fma8(const ConvArgs& a) {
   const int valid = C < 8 ? C : 8;
   const size_t wBlock = size_t(a.kh) * a.kw * Cin * 8;
   alignas(32) float biasBlock[8];
+  // Column taps of every output column, computed once per call.
+  std::vector<int> cols(size_t(a.Wo) * 2);
+  for (int ox = 0; ox < a.Wo; ++ox)
+    Stride2TapsFma(ox, Q, a.kw, a.W, &cols[2 * ox], &cols[2 * ox + 1]);
   for (int blk = 0; blk < nb; ++blk) {
     const int m0 = int(layout::BlockStart(blk, 8, C));
     for (int j = 0; j < 8; ++j) biasBlock[j] = (a.bias && m0 + j < C) ? a.bias[m0 + j] : 0.f;
@@ -42,8 +48,7 @@ void DeconvStride2Fma8(const ConvArgs& a) {
       int ky0, ky1;
       Stride2TapsFma(oy, P, a.kh, a.H, &ky0, &ky1);
       for (int ox = 0; ox < a.Wo; ++ox) {
-        int kx0, kx1;
-        Stride2TapsFma(ox, Q, a.kw, a.W, &kx0, &kx1);
+        const int kx0 = cols[2 * ox], kx1 = cols[2 * ox + 1];
         __m256 acc = b;
         for (int ky = ky0; ky < ky1; ky += 2) {
           const int iy = (oy - P + ky) / 2;

@@ -2,6 +2,8 @@
 // pixels that reach it. Weights are blocked by output channel and rotated by
 // 180 degrees, so output (oy, ox) reads tap (ky, kx) from input position
 // ((oy - P + ky) / 2, (ox - Q + kx) / 2) when both are even and inside.
+#include <vector>
+
 #include "impl_x86/conv_kernels.h"
 #include "impl_x86/sse_util.h"
 #include "impl_x86/weight_layout.h"
@@ -28,22 +30,24 @@ void DeconvStride2Sse4(const ConvArgs& a) {
   const int nb = (C + 3) / 4;
   const int valid = C < 4 ? C : 4;
   const size_t wBlock = size_t(a.kh) * a.kw * Cin * 4;
+  // Bias of every block (zeros past C), and the column taps of every output
+  // column, computed once per call.
+  std::vector<float> bias(size_t(nb) * 4, 0.f);
+  for (int blk = 0; blk < nb; ++blk) {
+    const int m0 = int(layout::BlockStart(blk, 4, C));
+    for (int j = 0; j < valid && a.bias; ++j) bias[blk * 4 + j] = a.bias[m0 + j];
+  }
+  std::vector<int> cols(size_t(a.Wo) * 2);
+  for (int ox = 0; ox < a.Wo; ++ox) Stride2Taps(ox, Q, a.kw, a.W, &cols[2 * ox], &cols[2 * ox + 1]);
   for (int oy = 0; oy < a.Ho; ++oy) {
     int ky0, ky1;
     Stride2Taps(oy, P, a.kh, a.H, &ky0, &ky1);
     for (int ox = 0; ox < a.Wo; ++ox) {
-      int kx0, kx1;
-      Stride2Taps(ox, Q, a.kw, a.W, &kx0, &kx1);
+      const int kx0 = cols[2 * ox], kx1 = cols[2 * ox + 1];
+      float* o = a.out + (size_t(oy) * a.Wo + ox) * C;
       for (int blk = 0; blk < nb; ++blk) {
         const int m0 = int(layout::BlockStart(blk, 4, C));
-        __m128 acc;
-        if (a.bias && C >= 4) {
-          acc = _mm_loadu_ps(a.bias + m0);
-        } else {
-          alignas(16) float b[4] = {0, 0, 0, 0};
-          for (int j = 0; j < valid && a.bias; ++j) b[j] = a.bias[m0 + j];
-          acc = _mm_load_ps(b);
-        }
+        __m128 acc = _mm_loadu_ps(&bias[blk * 4]);
         const float* wb = a.weight + blk * wBlock;
         for (int ky = ky0; ky < ky1; ky += 2) {
           const int iy = (oy - P + ky) / 2;
@@ -51,12 +55,19 @@ void DeconvStride2Sse4(const ConvArgs& a) {
             const int ix = (ox - Q + kx) / 2;
             const float* x = a.in + (size_t(iy) * a.W + ix) * Cin;
             const float* wp = wb + size_t(ky * a.kw + kx) * Cin * 4;
-            for (int i = 0; i < Cin; ++i)
+            int i = 0;
+            for (; i + 4 <= Cin; i += 4) {
+              acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(x[i]), _mm_loadu_ps(wp + i * 4)));
+              acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(x[i + 1]), _mm_loadu_ps(wp + i * 4 + 4)));
+              acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(x[i + 2]), _mm_loadu_ps(wp + i * 4 + 8)));
+              acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(x[i + 3]), _mm_loadu_ps(wp + i * 4 + 12)));
+            }
+            for (; i < Cin; ++i)
               acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(x[i]), _mm_loadu_ps(wp + i * 4)));
           }
         }
         acc = ApplyFusedSse(a.act, acc);
-        StoreLanes<4>(a.out + (size_t(oy) * a.Wo + ox) * C + m0, &acc, valid);
+        StoreLanes<4>(o + m0, &acc, valid);
       }
     }
   }

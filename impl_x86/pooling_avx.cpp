@@ -35,17 +35,21 @@ void PoolAvx(const ConvArgs& a) {
       const float inv = taps != 0 ? 1.f / float(taps) : 0.f;
       for (int c0 = 0; c0 < C; c0 += B) {
         __m256 acc[R];
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) acc[j] = MAX ? lowest : _mm256_setzero_ps();
         for (int ky = ky0; ky < ky1; ++ky)
           for (int kx = kx0; kx < kx1; ++kx) {
             const float* x = a.in + (size_t(iy0 + ky * a.dh) * a.W + ix0 + kx * a.dw) * C + c0;
+#pragma GCC unroll 16
             for (int j = 0; j < R; ++j)
               acc[j] = MAX ? _mm256_max_ps(acc[j], _mm256_loadu_ps(x + 8 * j))
                            : _mm256_add_ps(acc[j], _mm256_loadu_ps(x + 8 * j));
           }
         if (!MAX)
+#pragma GCC unroll 16
           for (int j = 0; j < R; ++j) acc[j] = _mm256_mul_ps(acc[j], _mm256_set1_ps(inv));
         float* o = orow + size_t(ox) * C + c0;
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) _mm256_storeu_ps(o + 8 * j, acc[j]);
       }
     };
@@ -69,10 +73,13 @@ void GlobalAverageAvx(const float* in, int pixels, int C, float* out) {
   for (int blk = 0; blk < nb; ++blk) {
     const int c0 = int(layout::BlockStart(blk, B, C));
     __m256 acc[R];
+#pragma GCC unroll 16
     for (int j = 0; j < R; ++j) acc[j] = _mm256_setzero_ps();
     for (int p = 0; p < pixels; ++p)
+#pragma GCC unroll 16
       for (int j = 0; j < R; ++j)
         acc[j] = _mm256_add_ps(acc[j], _mm256_loadu_ps(in + size_t(p) * C + c0 + 8 * j));
+#pragma GCC unroll 16
     for (int j = 0; j < R; ++j) _mm256_storeu_ps(out + c0 + 8 * j, _mm256_mul_ps(acc[j], inv));
   }
 }
