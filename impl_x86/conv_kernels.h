@@ -40,6 +40,18 @@ void DepthwiseReference(const ConvArgs& a);
 void DeconvReference(const ConvArgs& a);   // code 0
 void DeconvStride2Sse4(const ConvArgs& a); // code 6, stride 2
 void DeconvTwoOutputSse(const ConvArgs& a);  // code 0, C == 2, Cin % 4 == 0
+// 5x5 stride 2 (pad left 1, pad right 2): blocked by output channel (code 24,
+// fused kinds 1, 2, 6), by input channel (code 0), and the general member for
+// odd input widths (code 0).
+void Deconv5x5S2Sse4(const ConvArgs& a);
+void Deconv5x5S2SseByInput(const ConvArgs& a);
+void Deconv5x5S2General(const ConvArgs& a);
+// The input walk the 5x5 members share: calls `pixel` for the four output
+// pixels of every input pixel with their tap ranges [ky0, ky1), [kx0, kx1)
+// (step 2).
+using Deconv5x5Pixel = void (*)(const ConvArgs& a, int oy, int ox, int ky0, int ky1, int kx0,
+                                int kx1);
+void Deconv5x5Walk(const ConvArgs& a, Deconv5x5Pixel pixel);
 
 // --- AVX2+FMA members of the portable tables (8-wide fused multiply-add;
 // fused kinds 1, 2, 6 except the single-output and two-output members). Run
@@ -56,6 +68,8 @@ void Depthwise3x3S1Fma8(const ConvArgs& a);   // code 5
 void Depthwise3x3S1Fma16(const ConvArgs& a);  // code 4
 void DeconvStride2Fma8(const ConvArgs& a);    // code 5, stride 2
 void DeconvTwoOutputFma(const ConvArgs& a);   // code 0, C == 2, Cin % 8 == 0
+void Deconv5x5S2Fma8(const ConvArgs& a);       // code 25 (fused kinds 1, 2, 6)
+void Deconv5x5S2FmaByInput(const ConvArgs& a); // code 0, Cin % 8 == 0
 
 // --- x86 path members (AVX+FMA; the caller fuses kind 1 only). Run them only
 // when CPUID reports AVX and FMA.

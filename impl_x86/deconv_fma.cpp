@@ -100,3 +100,64 @@ void DeconvTwoOutputFma(const ConvArgs& a) {
 }  // namespace TAVROMATTING
 
 #pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx,fma")
+
+// 5x5 stride-2 FMA members over the shared input walk (see deconv_sse.cpp).
+namespace TAVROMATTING {
+namespace {
+
+// Blocked by output channel, planar-flag weights (block, k, y, x, m), b = 8.
+void PixelBlocked8(const ConvArgs& a, int oy, int ox, int ky0, int ky1, int kx0, int kx1) {
+  const int P = a.kh - 1 - a.padT, Q = a.kw - 1 - a.padL;
+  const int C = a.C, Cin = a.Cin;
+  const int nb = (C + 7) / 8, valid = C < 8 ? C : 8;
+  const size_t taps = size_t(a.kh) * a.kw;
+  for (int blk = 0; blk < nb; ++blk) {
+    const int m0 = int(layout::BlockStart(blk, 8, C));
+    alignas(32) float b[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    for (int j = 0; j < valid && a.bias; ++j) b[j] = a.bias[m0 + j];
+    __m256 acc = _mm256_load_ps(b);
+    const float* wb = a.weight + size_t(blk) * Cin * taps * 8;
+    for (int ky = ky0; ky < ky1; ky += 2)
+      for (int kx = kx0; kx < kx1; kx += 2) {
+        const float* x = a.in + (size_t((oy - P + ky) / 2) * a.W + (ox - Q + kx) / 2) * Cin;
+        const float* wp = wb + (size_t(ky) * a.kw + kx) * 8;
+        for (int i = 0; i < Cin; ++i)
+          acc = _mm256_fmadd_ps(_mm256_broadcast_ss(x + i), _mm256_loadu_ps(wp + i * taps * 8), acc);
+      }
+    acc = avx::ApplyFused(a.act, acc);
+    avx::Store<8>(a.out + (size_t(oy) * a.Wo + ox) * C + m0, &acc, valid);
+  }
+}
+
+// By input channel (weights code 0), 8 input channels at a time.
+void PixelByInput8(const ConvArgs& a, int oy, int ox, int ky0, int ky1, int kx0, int kx1) {
+  const int P = a.kh - 1 - a.padT, Q = a.kw - 1 - a.padL;
+  const int C = a.C, Cin = a.Cin;
+  float* o = a.out + (size_t(oy) * a.Wo + ox) * C;
+  for (int f = 0; f < C; ++f) {
+    __m256 acc = _mm256_setzero_ps();
+    float tail = 0.f;
+    for (int ky = ky0; ky < ky1; ky += 2)
+      for (int kx = kx0; kx < kx1; kx += 2) {
+        const float* x = a.in + (size_t((oy - P + ky) / 2) * a.W + (ox - Q + kx) / 2) * Cin;
+        const float* wp = a.weight + ((size_t(f) * a.kh + ky) * a.kw + kx) * Cin;
+        int i = 0;
+        for (; i + 8 <= Cin; i += 8)
+          acc = _mm256_fmadd_ps(_mm256_loadu_ps(x + i), _mm256_loadu_ps(wp + i), acc);
+        for (; i < Cin; ++i) tail += x[i] * wp[i];
+      }
+    o[f] = (a.bias ? a.bias[f] : 0.f) + avx::HorizontalSum(acc) + tail;
+  }
+}
+
+}  // namespace
+
+void Deconv5x5S2Fma8(const ConvArgs& a) { Deconv5x5Walk(a, PixelBlocked8); }
+void Deconv5x5S2FmaByInput(const ConvArgs& a) { Deconv5x5Walk(a, PixelByInput8); }
+
+}  // namespace TAVROMATTING
+
+#pragma GCC pop_options

@@ -112,17 +112,16 @@ ConvMember ChooseGroupedMember(int perGroup, bool half, const KernelFeatures& f)
   return {};
 }
 
-// The 5x5 stride-2 members walk the input; the reference computes the same
-// values, so their rows run it (with weight code 0) until they are built.
 ConvMember ChooseDeconvMember(const ConvArgs& a, bool half, const KernelFeatures& f) {
   const bool avx2 = !half && f.Avx2Fma();
   const int C = a.C, Cin = a.Cin;
   if (a.kh == 5 && a.kw == 5 && a.sw == 2 && a.sh == 2 && a.padL == 1 && a.padR == 2) {
-    if (a.W % 2 == 1) return {DeconvReference, kPlain, false, "5x5 stride-2 general"};
-    if (avx2 && C % 8 == 0) return {DeconvReference, kPlain, false, "5x5 stride-2 FMA 8"};
-    if (C % 4 == 0) return {DeconvReference, kPlain, false, "5x5 stride-2 SSE 4"};
-    if (avx2 && Cin % 8 == 0) return {DeconvReference, kPlain, false, "5x5 stride-2 FMA by input"};
-    if (Cin % 4 == 0) return {DeconvReference, kPlain, false, "5x5 stride-2 SSE by input"};
+    if (a.W % 2 == 1) return {Deconv5x5S2General, kPlain, false, "5x5 stride-2 general"};
+    if (avx2 && C % 8 == 0) return {Deconv5x5S2Fma8, kPlanarBlock8, true, "5x5 stride-2 FMA 8"};
+    if (C % 4 == 0) return {Deconv5x5S2Sse4, kPlanarBlock4, true, "5x5 stride-2 SSE 4"};
+    if (avx2 && Cin % 8 == 0)
+      return {Deconv5x5S2FmaByInput, kPlain, false, "5x5 stride-2 FMA by input"};
+    if (Cin % 4 == 0) return {Deconv5x5S2SseByInput, kPlain, false, "5x5 stride-2 SSE by input"};
   }
   if (a.sw != 2 || a.sh != 2 || a.Wo % 4 != 0) return {DeconvReference, kPlain, false, "reference"};
   if (C == 2) {

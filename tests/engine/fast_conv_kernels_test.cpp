@@ -276,3 +276,59 @@ TEST(FastConvKernels, DeconvMembersMatchReference) {
     ExpectNear(got, ref, 1e-5f, c.what);
   }
 }
+
+TEST(FastConvKernels, Deconv5x5Stride2MembersMatchReference) {
+  // 5x5 stride 2, pads left/top 1 and right/bottom 2: the output is exactly
+  // twice the input. SSE members run everywhere, FMA members with AVX2/FMA.
+  struct Case {
+    int H, W, Cin, C;
+    Kernel member;
+    uint32_t code;
+    bool fma;
+    const char* what;
+  };
+  const Case cases[] = {
+      {6, 8, 8, 8, Deconv5x5S2Sse4, kPlanarBlock4, false, "5x5 sse4 c8"},
+      {5, 6, 3, 6, Deconv5x5S2Sse4, kPlanarBlock4, false, "5x5 sse4 c6 moved back"},
+      {6, 8, 8, 3, Deconv5x5S2SseByInput, kPlain, false, "5x5 sse by input"},
+      {5, 7, 5, 3, Deconv5x5S2General, kPlain, false, "5x5 general odd width"},
+      {6, 8, 4, 16, Deconv5x5S2Fma8, kPlanarBlock8, true, "5x5 fma8 c16"},
+      {4, 6, 3, 12, Deconv5x5S2Fma8, kPlanarBlock8, true, "5x5 fma8 c12 moved back"},
+      {6, 8, 16, 3, Deconv5x5S2FmaByInput, kPlain, true, "5x5 fma by input"},
+  };
+  for (const Case& c : cases) {
+    if (c.fma && !HaveAvx2Fma()) continue;
+    ConvArgs a;
+    a.H = c.H;
+    a.W = c.W;
+    a.Cin = c.Cin;
+    a.C = c.C;
+    a.kh = a.kw = 5;
+    a.padL = a.padT = 1;
+    a.padR = a.padB = 2;
+    a.sh = a.sw = 2;
+    a.Ho = 2 * a.H;
+    a.Wo = 2 * a.W;
+    auto in = Random(size_t(a.H) * a.W * a.Cin, 44);
+    auto w = Random(size_t(a.Cin) * 25 * a.C, 45);
+    auto bias = Random(a.C, 46);
+    const size_t outN = size_t(a.Ho) * a.Wo * a.C;
+    std::vector<float> ref(outN), got(outN + 64, -777.f);
+    auto w0 = Pack(w, a.Cin, 5, 5, a.C, kPlain, true);
+    a.in = in.data();
+    a.bias = bias.data();
+    a.weight = w0.data();
+    a.out = ref.data();
+    DeconvReference(a);
+    const bool blocked = c.code != kPlain;
+    if (blocked)
+      for (auto& v : ref) v = v > 0.f ? v : 0.f;
+    auto wp = Pack(w, a.Cin, 5, 5, a.C, c.code, true);
+    a.weight = wp.data();
+    a.out = got.data();
+    if (blocked) a.act = Act(kActRelu);
+    c.member(a);
+    got.resize(outN);
+    ExpectNear(got, ref, 1e-5f, c.what);
+  }
+}
