@@ -25,3 +25,14 @@ endif()
 if(TAVRO_BUILD_BENCH)
   find_package(benchmark REQUIRED)
 endif()
+
+# Adds every direct subfolder of the current source folder that has a
+# CMakeLists.txt (tests/, bench/ and tools/ keep one folder per subject).
+function(tavro_add_child_folders)
+  file(GLOB children RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(child ${children})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()

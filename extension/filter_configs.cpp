@@ -46,7 +46,9 @@ int32_t SEGVideoFilter::setProperty(const char* key, const char* value) {
 
 void SEGVideoFilter::applyConfigs(const char* json) {
   rapidjson::Document doc;
-  doc.Parse(json);
+  // Strict default grammar; the iterative parser accepts exactly the same
+  // documents but cannot run out of stack on deeply nested input.
+  doc.Parse<rapidjson::kParseIterativeFlag>(json);
   if (doc.HasParseError() || !doc.IsObject()) return;
 
   // A member that is present but not a boolean stops the walk; what was

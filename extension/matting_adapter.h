@@ -1,7 +1,13 @@
-// MattingAdapter: owns one matting pipeline for one stream.
+// MattingAdapter: owns one matting pipeline for one stream, hands it each
+// frame with the stream's switches, and composites the blurred background
+// when bokeh is on.
 #pragma once
 
 #include "extension/matting_interface.h"
+
+namespace TavroMatting {
+class MattingFrame;
+}
 
 namespace tavro {
 
@@ -9,6 +15,8 @@ class MattingAdapter final : public MattingInterface {
  public:
   MattingAdapter();
   ~MattingAdapter() override;
+  MattingAdapter(const MattingAdapter&) = delete;
+  MattingAdapter& operator=(const MattingAdapter&) = delete;
 
   int32_t init(int32_t inWidth, int32_t inHeight, int32_t outWidth,
                int32_t outHeight) override;
@@ -16,6 +24,10 @@ class MattingAdapter final : public MattingInterface {
   int32_t process(FrameImage image, MaskBuffer& mask) override;
   int32_t setConfig(SegmentationConfig config) override;
   const char* version() override;
+
+  // The network size the next pipeline call will be given.
+  int32_t netWidth() const { return netWidth_; }
+  int32_t netHeight() const { return netHeight_; }
 
  private:
   bool created_ = false;
@@ -27,6 +39,7 @@ class MattingAdapter final : public MattingInterface {
   int32_t enableOpticalFlow_ = 1;
   int32_t enableMediaFilter_ = 0;
   bool bokeh_ = false;
+  TavroMatting::MattingFrame* matting_ = nullptr;  // owned
 };
 
 }  // namespace tavro

@@ -101,6 +101,8 @@ TEST_F(ConfigsTest, RefusedKeysAndDocuments) {
                           "{\"bokeh\": tru}", "\xff\xfe"}) {
     EXPECT_EQ(Set(bad), -1) << bad;
   }
+  const std::string deep(1000000, '[');  // must not exhaust the stack
+  EXPECT_EQ(Set(deep.c_str()), -1);
   EXPECT_EQ(Set(" \t\r\n{\"bokeh\": false} \n"), -1);  // blanks around are fine
   EXPECT_EQ(Config().bokeh, before.bokeh);
   EXPECT_EQ(log.setConfigCalls, 1);

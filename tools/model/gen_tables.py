@@ -16,7 +16,6 @@ multiple of 16).
 Standard library only, so any python3 runs it.
 """
 import argparse
-import importlib.util
 import math
 import os
 import random
@@ -29,11 +28,9 @@ BLOCK_FLOATS = 16  # 64 bytes
 
 
 def load_model():
-    path = os.path.join(ROOT, "model", "portrait_model.py")
-    spec = importlib.util.spec_from_file_location("portrait_model", path)
-    mod = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(mod)
-    return mod
+    sys.path.insert(0, os.path.join(ROOT, "model"))
+    import portrait_model
+    return portrait_model
 
 
 def count(shape):

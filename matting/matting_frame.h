@@ -1,0 +1,140 @@
+// MattingFrame: everything one video stream needs between frames (network,
+// optical-flow object, buffers, previous grey image and mask) and the worker
+// thread that computes flow and skin map while the caller runs the network.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include <opencv2/core.hpp>
+#include <opencv2/video/tracking.hpp>
+
+#include "matting/flow_pair.h"
+#include "matting/image_ops.h"
+#include "matting/matting_records.h"
+
+namespace TAVROMATTING {
+class Net;
+}
+namespace TavroRTCMP {
+class ThreadWrapper;
+class EventWrapper;
+}  // namespace TavroRTCMP
+
+namespace TavroMatting {
+
+class MattingFrame;
+
+// Entry points of the pipeline. Results: 0 success, -1 missing argument or
+// buffers.
+MattingFrame* CreateMattingFrame(int32_t width, int32_t height);
+int32_t ProcessMattingFrame(MattingFrame* frame, const PlanarImage* image,
+                            const MaskView* mask,
+                            const MattingSettings* settings);
+int32_t BlurMattingImage(MattingFrame* frame, const PlanarImage* src,
+                         const PlanarImage* dst);
+void DestroyMattingFrame(MattingFrame* frame);
+
+// The thread function the MattingThread's wrapper calls over and over.
+bool MattingThreadProc(void* frame);
+
+class MattingFrame {
+ public:
+  MattingFrame();
+  ~MattingFrame();
+  MattingFrame(const MattingFrame&) = delete;
+  MattingFrame& operator=(const MattingFrame&) = delete;
+
+  // (Re)initialises for a work size. Bits 16..19 of width all set switch the
+  // timing printout on.
+  void Init(int32_t width, int32_t height);
+  int32_t Process(const ImageDesc* desc, uint8_t* maskData, int32_t workWidth,
+                  int32_t workHeight, int32_t reset, int32_t maskWidth,
+                  int32_t maskHeight, int32_t mediaFilter, int32_t opticalFlow);
+  // Writes a strongly blurred copy of src (format 9) into dst; returns 0.
+  int32_t BlurPlane(const ImageDesc& src, const ImageDesc& dst);
+
+  bool BuffersReady() const;
+
+  // State for callers and tests.
+  int32_t workWidth() const { return workWidth_; }
+  int32_t workHeight() const { return workHeight_; }
+  bool timing() const { return timing_; }
+  bool firstFrame() const { return firstFrame_; }
+  bool needsInit() const { return needsInit_; }
+  // True when the MattingThread runs; otherwise its work is done on the
+  // calling thread.
+  bool threadRunning() const { return threadRunning_; }
+  int32_t flowLevel() const { return flowLevel_; }
+  int32_t blurWidth() const { return blurWidth_; }
+  int32_t outRowsWidth() const { return outRowsWidth_; }
+  const uint16_t* outRows() const { return outRows_.get(); }
+  const uint8_t* prevMask() const { return prevMask_.get(); }
+  const cv::Mat& curGray() const { return curGray_; }
+  const cv::Mat& prevGray() const { return prevGray_; }
+
+  // Teardown helpers used by DestroyMattingFrame.
+  void ReleaseResources();
+  void StopMattingThread();
+
+ private:
+  friend bool MattingThreadProc(void* frame);
+
+  void StartMattingThread();
+  // One pass of the worker: wait for work, then flow and skin map.
+  void MattingThreadWork();
+  // The worker's share of a frame; on the MattingThread, or on the calling
+  // thread when no MattingThread runs.
+  void DoThreadShare();
+  void WarpWithFlow();
+  void ResetBlurState();
+
+  template <class T>
+  using Buffer = std::shared_ptr<T[]>;
+
+  int32_t workWidth_ = 240, workHeight_ = 240;
+  int32_t netWidth_ = 240, netHeight_ = 240;
+  int32_t maskWidth_ = 240, maskHeight_ = 240;
+
+  Buffer<uint8_t> rgbImage_, chromaUV_, workI420_;
+  Buffer<uint16_t> columnIndex_, rowIndex_;
+  Buffer<int16_t> targetX_, targetY_;
+  Buffer<int16_t> forwardFlow_, backwardFlow_, backwardAtTarget_;
+  Buffer<uint16_t> gaussRows_;
+  Buffer<uint8_t> validMap_, landed_, prevMask_, gaussMask_, warpedMask_,
+      skinMap_, workMask_;
+  Buffer<uint8_t> medianPad_, dilateRows_, netOutput_;
+  Buffer<float> fusionWeight_;
+  Buffer<uint16_t> outRows_;
+  int32_t outRowsWidth_ = 0;
+
+  cv::Mat curGray_, prevGray_;
+  cv::Mat flowFwd_, flowBwd_;  // int16 planes: x components, then y
+  cv::Ptr<cv::DISOpticalFlow> flow_;
+  FlowScratch flowScratch_;
+  int32_t flowLevel_ = 3;
+
+  // Background blur state.
+  Buffer<float> blurKernel_;
+  Buffer<uint8_t> blurSmall_, blurRows_;
+  int32_t blurSmallCapacity_ = 0, blurRowsCapacity_ = 0;
+  int32_t blurWidth_ = 64, blurHeight_ = 0;
+  int32_t blurKernelSize_ = 15;
+  float blurSigma_ = 0.f;
+  bool blurHeightCapped_ = false;
+
+  TAVROMATTING::Net* net_ = nullptr;
+  std::atomic<TavroRTCMP::ThreadWrapper*> thread_{nullptr};
+  std::unique_ptr<TavroRTCMP::EventWrapper> startEvent_, doneEvent_;
+  std::atomic<bool> busy_{false};
+  bool threadRunning_ = false;
+
+  bool firstFrame_ = true;
+  bool needsInit_ = true;
+  bool opticalFlow_ = false, mediaFilter_ = false;
+  const ImageDesc* frameDesc_ = nullptr;
+  bool timing_ = false;
+};
+
+}  // namespace TavroMatting

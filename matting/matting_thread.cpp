@@ -1,0 +1,132 @@
+// The MattingThread: computes the grey image, the optical flow with the
+// warped previous mask, and the skin map of a frame while the calling thread
+// runs the network. Hand-shake: the caller sets busy, then the start event;
+// the worker clears busy, then sets the done event. Every wait times out
+// after 100 ms and re-tests busy.
+#include <cstdio>
+#include <cstring>
+
+#include "matting/flow_fusion.h"
+#include "matting/matting_frame.h"
+#include "matting/skin_map.h"
+#include "system/event_wrapper.h"
+#include "system/thread_wrapper.h"
+
+namespace TavroMatting {
+
+namespace {
+constexpr const char* kStartName = "TavroMatting::MattingFrame::StartMattingThread";
+constexpr int kThreadPriorityAboveNormal = 3;
+constexpr int kWaitMs = 100;
+constexpr int kWaitSignalled = TavroRTCMP::kEventSignaled;
+}  // namespace
+
+bool MattingThreadProc(void* object) {
+  auto* frame = static_cast<MattingFrame*>(object);
+  if (!frame->thread_.load(std::memory_order_acquire)) return false;
+  frame->MattingThreadWork();
+  return true;
+}
+
+void MattingFrame::StartMattingThread() {
+  if (thread_.load(std::memory_order_acquire)) return;
+  TavroRTCMP::ThreadWrapper* thread = TavroRTCMP::CreateThreadWrapper(
+      &MattingThreadProc, this, kThreadPriorityAboveNormal, "MattingThread");
+  if (!thread) {
+    std::printf("%s: No thread\n", kStartName);
+    std::fflush(stdout);
+    return;
+  }
+  thread_.store(thread, std::memory_order_release);
+  uint32_t id = 0;
+  if (!thread->Start(id)) {
+    std::printf("%s: Could not start send thread\n", kStartName);
+    std::fflush(stdout);
+    return;
+  }
+  threadRunning_ = true;
+}
+
+void MattingFrame::StopMattingThread() {
+  TavroRTCMP::ThreadWrapper* thread =
+      thread_.exchange(nullptr, std::memory_order_acq_rel);
+  threadRunning_ = false;
+  if (!thread) return;
+  thread->RequestStop();
+  if (startEvent_) startEvent_->Set();
+  if (doneEvent_) doneEvent_->Set();
+  // A thread that does not end in time keeps its wrapper: deleting it under
+  // a running body would be worse than the leak.
+  if (thread->Stop()) delete thread;
+}
+
+void MattingFrame::MattingThreadWork() {
+  if (!busy_.load(std::memory_order_acquire)) {
+    if (startEvent_->Wait(kWaitMs) != kWaitSignalled) return;
+    if (!busy_.load(std::memory_order_acquire)) return;
+  }
+  DoThreadShare();
+  busy_.store(false, std::memory_order_release);
+  doneEvent_->Set();
+}
+
+void MattingFrame::DoThreadShare() {
+  const int32_t W = workWidth_, H = workHeight_;
+  const size_t m = size_t(W) * H;
+  if (opticalFlow_ && frameDesc_) {
+    const ImageDesc& f = *frameDesc_;
+    ScaleImage(PlaneDesc(f.planes[0], f.widths[0], f.heights[0], f.strides[0]),
+               PlaneDesc(curGray_.data, W, H, W), kScaleBilinear);
+    if (!firstFrame_) WarpWithFlow();
+  }
+  if (mediaFilter_) {
+    uint8_t* u = chromaUV_.get();
+    uint8_t* v = u + m;
+    const ImageDesc work = I420Desc(workI420_.get(), W, H);
+    if (W / 2 >= 1 && H / 2 >= 1) {
+      ScaleImage(PlaneDesc(work.planes[1], W / 2, H / 2, W / 2),
+                 PlaneDesc(u, W, H, W), kScaleBilinear);
+      ScaleImage(PlaneDesc(work.planes[2], W / 2, H / 2, W / 2),
+                 PlaneDesc(v, W, H, W), kScaleBilinear);
+    } else {
+      std::memset(u, 128, 2 * m);
+    }
+    DetectSkin(u, v, skinMap_.get(), dilateRows_.get(), W, H, W);
+  }
+}
+
+void MattingFrame::WarpWithFlow() {
+  const int32_t W = workWidth_, H = workHeight_;
+  const size_t m = size_t(W) * H;
+  auto* fwd = reinterpret_cast<int16_t*>(flowFwd_.data);
+  auto* bwd = reinterpret_cast<int16_t*>(flowBwd_.data);
+  if (flow_) {
+    ComputeFlowPair(*flow_, flowLevel_, prevGray_.data, curGray_.data, W, H,
+                    fwd, bwd, flowScratch_);
+  } else {
+    std::memset(fwd, 0, 2 * m * sizeof(int16_t));
+    std::memset(bwd, 0, 2 * m * sizeof(int16_t));
+  }
+  std::memcpy(prevGray_.data, curGray_.data, m);
+
+  std::memset(landed_.get(), 0, m);
+  std::memset(validMap_.get(), 1, m);
+  std::memset(warpedMask_.get(), 0, m);
+  float* weight = fusionWeight_.get();
+  for (size_t i = 0; i < m; ++i) weight[i] = kMovingWeight;
+
+  InterleaveFlow(fwd, forwardFlow_.get(), W, H);
+  InterleaveFlow(bwd, backwardFlow_.get(), W, H);
+  FlowTargets(fwd, columnIndex_.get(), validMap_.get(), targetX_.get(), W, H, W,
+              FlowAxis::kX);
+  FlowTargets(fwd + m, rowIndex_.get(), validMap_.get(), targetY_.get(), W, H, H,
+              FlowAxis::kY);
+  SampleBackwardFlow(backwardFlow_.get(), backwardAtTarget_.get(), targetX_.get(),
+                     targetY_.get(), validMap_.get(), W, H);
+  WarpPreviousMask(forwardFlow_.get(), backwardAtTarget_.get(), prevMask_.get(),
+                   warpedMask_.get(), validMap_.get(), landed_.get(),
+                   targetX_.get(), targetY_.get(), fusionWeight_.get(),
+                   kConsistencyThreshold, W, H);
+}
+
+}  // namespace TavroMatting
