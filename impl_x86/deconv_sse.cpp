@@ -37,6 +37,38 @@ void DeconvStride2Sse4(const ConvArgs& a) {
     const int m0 = int(layout::BlockStart(blk, 4, C));
     for (int j = 0; j < valid && a.bias; ++j) bias[blk * 4 + j] = a.bias[m0 + j];
   }
+  if (a.kh == 2 && a.kw == 2 && P == 1 && Q == 1) {
+    // Kernel equal to the stride: output (oy, ox) reads only input
+    // (oy / 2, ox / 2) with tap (1 - oy % 2, 1 - ox % 2); each pair of
+    // adjacent even and odd columns shares its input pixel's broadcasts.
+    for (int oy = 0; oy < a.Ho; ++oy) {
+      const int ky = 1 - (oy & 1);
+      const float* xrow = a.in + size_t(oy >> 1) * a.W * Cin;
+      float* orow = a.out + size_t(oy) * a.Wo * C;
+      for (int blk = 0; blk < nb; ++blk) {
+        const int m0 = int(layout::BlockStart(blk, 4, C));
+        const __m128 b = _mm_loadu_ps(&bias[blk * 4]);
+        const float* wEven = a.weight + blk * wBlock + size_t(ky * 2 + 1) * Cin * 4;
+        const float* wOdd = a.weight + blk * wBlock + size_t(ky * 2) * Cin * 4;
+        for (int ox = 0; ox < a.Wo; ox += 2) {
+          const float* x = xrow + size_t(ox >> 1) * Cin;
+          __m128 even = b, odd = b;
+          for (int i = 0; i < Cin; ++i) {
+            const __m128 xv = _mm_set1_ps(x[i]);
+            even = _mm_add_ps(even, _mm_mul_ps(xv, _mm_loadu_ps(wEven + i * 4)));
+            odd = _mm_add_ps(odd, _mm_mul_ps(xv, _mm_loadu_ps(wOdd + i * 4)));
+          }
+          even = ApplyFusedSse(a.act, even);
+          StoreLanes<4>(orow + size_t(ox) * C + m0, &even, valid);
+          if (ox + 1 < a.Wo) {
+            odd = ApplyFusedSse(a.act, odd);
+            StoreLanes<4>(orow + size_t(ox + 1) * C + m0, &odd, valid);
+          }
+        }
+      }
+    }
+    return;
+  }
   std::vector<int> cols(size_t(a.Wo) * 2);
   for (int ox = 0; ox < a.Wo; ++ox) Stride2Taps(ox, Q, a.kw, a.W, &cols[2 * ox], &cols[2 * ox + 1]);
   for (int oy = 0; oy < a.Ho; ++oy) {
