@@ -205,3 +205,24 @@ TEST(FastActivationKernels, EveryKindAgainstTheExactFormulas) {
   ActivationAvx2Fma(a, nan.data(), nan.data(), 8);
   for (float v : nan) EXPECT_EQ(v, 0.f);
 }
+
+TEST(FastElementwiseKernels, ShuffleInterleaveOfWideInputs) {
+  // Two groups on K = 8 and 24 channels (the vectorised interleave): y[2j] =
+  // A[j], y[2j + 1] = B[j], split K / K over two outputs or kept whole.
+  for (int K : {8, 24}) {
+    const int pixels = 5;
+    auto A = Random(size_t(pixels) * K, 80), B = Random(size_t(pixels) * K, 81);
+    std::vector<float> all(size_t(pixels) * 2 * K), o0(size_t(pixels) * K), o1(o0.size());
+    ASSERT_TRUE(ShuffleSplit2(A.data(), B.data(), pixels, K, 2, all.data(), nullptr));
+    ASSERT_TRUE(ShuffleSplit2(A.data(), B.data(), pixels, K, 2, o0.data(), o1.data()));
+    for (int p = 0; p < pixels; ++p)
+      for (int j = 0; j < K; ++j) {
+        const float a = A[size_t(p) * K + j], b = B[size_t(p) * K + j];
+        EXPECT_EQ(all[size_t(p) * 2 * K + 2 * j], a);
+        EXPECT_EQ(all[size_t(p) * 2 * K + 2 * j + 1], b);
+        const float* half = 2 * j < K ? &o0[size_t(p) * K] : &o1[size_t(p) * K];
+        EXPECT_EQ(half[(2 * j) % K], a);
+        EXPECT_EQ(half[(2 * j + 1) % K], b);
+      }
+  }
+}
