@@ -70,6 +70,10 @@ void ActivationScalar(const ActivationArgs& a, const float* in, float* out, uint
 // SSE member: vector loop (approximate exp and reciprocal for kinds 5 and 7)
 // over the largest multiple of 4, exact scalar formulas for the rest.
 void ActivationSse(const ActivationArgs& a, const float* in, float* out, uint64_t count);
+// AVX member (kinds 5 and 7, floor-form exp; other kinds go to the SSE
+// member) and AVX2+FMA member (every kind, rounding-form exp), 8 wide.
+void ActivationAvx(const ActivationArgs& a, const float* in, float* out, uint64_t count);
+void ActivationAvx2Fma(const ActivationArgs& a, const float* in, float* out, uint64_t count);
 // Reference: exact formulas everywhere.
 void ActivationReference(const ActivationArgs& a, const float* in, float* out, uint64_t count);
 

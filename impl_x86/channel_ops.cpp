@@ -1,4 +1,6 @@
 // Channel concatenation and the two-input channel shuffle.
+#include <emmintrin.h>
+
 #include <cstring>
 
 #include "impl_x86/elementwise_kernels.h"
@@ -40,9 +42,32 @@ void Concat822(const float* a, const float* b, const float* c, float* out, uint6
   }
 }
 
+// Interleave of n channels of a and b (n % 4 == 0): y = a0 b0 a1 b1 ...
+static inline void Interleave4(const float* a, const float* b, int n, float* y) {
+  for (int j = 0; j < n; j += 4) {
+    const __m128 va = _mm_loadu_ps(a + j), vb = _mm_loadu_ps(b + j);
+    _mm_storeu_ps(y + 2 * j, _mm_unpacklo_ps(va, vb));
+    _mm_storeu_ps(y + 2 * j + 4, _mm_unpackhi_ps(va, vb));
+  }
+}
+
 bool ShuffleSplit2(const float* A, const float* B, uint64_t pixels, int K, int g, float* out0,
                    float* out1) {
   if (g != 2 && g != K) return false;
+  if (g == 2 && K % 8 == 0) {
+    // Interleave: out0 gets A, B channels [0, K/2) interleaved and out1 the
+    // rest (or out0 all 2K when there is one output).
+    const int h = K / 2;
+    const int s0 = out1 ? K : 2 * K;
+    for (uint64_t p = 0; p < pixels; ++p) {
+      const float* a = A + p * K;
+      const float* b = B + p * K;
+      float* o0 = out0 + p * s0;
+      Interleave4(a, b, h, o0);
+      Interleave4(a + h, b + h, h, out1 ? out1 + p * K : o0 + K);
+    }
+    return true;
+  }
   const int s0 = out1 ? K : 2 * K;  // channels per pixel of out0
   for (uint64_t p = 0; p < pixels; ++p) {
     const float* a = A + p * K;

@@ -42,6 +42,7 @@ void DirectBlocked(const ConvArgs& a) {
       for (int blk = 0; blk < nb; ++blk) {
         const int m0 = int(layout::BlockStart(blk, B, C));
         __m128 acc[R];
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) acc[j] = _mm_loadu_ps(&bias[m0 + 4 * j]);
         const float* wb = a.weight + blk * wBlock;
         for (int ky = ky0; ky < ky1; ++ky)
@@ -50,10 +51,12 @@ void DirectBlocked(const ConvArgs& a) {
             const float* wp = wb + size_t(ky * a.kw + kx) * Cin * B;
             for (int k = 0; k < Cin; ++k) {
               const __m128 xv = _mm_set1_ps(x[k]);
+#pragma GCC unroll 16
               for (int j = 0; j < R; ++j)
                 acc[j] = _mm_add_ps(acc[j], _mm_mul_ps(xv, _mm_loadu_ps(wp + k * B + 4 * j)));
             }
           }
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) acc[j] = ApplyFusedSse(a.act, acc[j]);
         StoreLanes<B>(orow + size_t(ox) * outS + m0, acc, valid);
       }
@@ -66,6 +69,7 @@ void DirectBlocked(const ConvArgs& a) {
       for (int blk = 0; blk < nb; ++blk) {
         const int m0 = int(layout::BlockStart(blk, B, C));
         __m128 acc[4][R];
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) {
           const __m128 b = _mm_loadu_ps(&bias[m0 + 4 * j]);
           acc[0][j] = acc[1][j] = acc[2][j] = acc[3][j] = b;
@@ -77,9 +81,12 @@ void DirectBlocked(const ConvArgs& a) {
           if (contiguous) {
             for (int t = 0; t < run; ++t) {
               __m128 wv[R];
+#pragma GCC unroll 16
               for (int j = 0; j < R; ++j) wv[j] = _mm_loadu_ps(wr + t * B + 4 * j);
+#pragma GCC unroll 16
               for (int i = 0; i < 4; ++i) {
                 const __m128 xv = _mm_set1_ps(xr[i * step + t]);
+#pragma GCC unroll 16
                 for (int j = 0; j < R; ++j)
                   acc[i][j] = _mm_add_ps(acc[i][j], _mm_mul_ps(xv, wv[j]));
               }
@@ -90,9 +97,12 @@ void DirectBlocked(const ConvArgs& a) {
               const float* wk = wr + size_t(kx) * Cin * B;
               for (int k = 0; k < Cin; ++k) {
                 __m128 wv[R];
+#pragma GCC unroll 16
                 for (int j = 0; j < R; ++j) wv[j] = _mm_loadu_ps(wk + k * B + 4 * j);
+#pragma GCC unroll 16
                 for (int i = 0; i < 4; ++i) {
                   const __m128 xv = _mm_set1_ps(xk[i * step + k]);
+#pragma GCC unroll 16
                   for (int j = 0; j < R; ++j)
                     acc[i][j] = _mm_add_ps(acc[i][j], _mm_mul_ps(xv, wv[j]));
                 }
@@ -100,7 +110,9 @@ void DirectBlocked(const ConvArgs& a) {
             }
           }
         }
+#pragma GCC unroll 16
         for (int i = 0; i < 4; ++i) {
+#pragma GCC unroll 16
           for (int j = 0; j < R; ++j) acc[i][j] = ApplyFusedSse(a.act, acc[i][j]);
           StoreLanes<B>(orow + size_t(ox + i) * outS + m0, acc[i], valid);
         }

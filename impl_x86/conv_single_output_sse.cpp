@@ -11,14 +11,16 @@ void ConvSingleOutput(const ConvArgs& a) {
   const int inS = a.inStride ? a.inStride : Cin, outS = a.outStride ? a.outStride : 1;
   const float bias = a.bias ? a.bias[0] : 0.f;
   const bool contiguous = a.dw == 1 && inS == Cin;
+  int left, right;
+  SplitColumns(a, 1, &left, &right);
   for (int oy = 0; oy < a.Ho; ++oy) {
     const int iy0 = oy * a.sh - a.padT;
     int ky0, ky1;
     ClipTaps(iy0, a.dh, a.kh, a.H, &ky0, &ky1);
     for (int ox = 0; ox < a.Wo; ++ox) {
       const int ix0 = ox * a.sw - a.padL;
-      int kx0, kx1;
-      ClipTaps(ix0, a.dw, a.kw, a.W, &kx0, &kx1);
+      int kx0 = 0, kx1 = a.kw;  // interior columns: the whole window
+      if (ox < left || ox >= right) ClipTaps(ix0, a.dw, a.kw, a.W, &kx0, &kx1);
       __m128 acc = _mm_setzero_ps();
       float tail = 0.f;
       for (int ky = ky0; ky < ky1; ++ky) {

@@ -28,6 +28,7 @@ void Depthwise(const ConvArgs& a) {
       const int m0 = int(layout::BlockStart(blk, B, C));
       const float* wb = a.weight + size_t(blk) * kh * kw * B;
       __m128 bias[R];
+#pragma GCC unroll 16
       for (int j = 0; j < R; ++j)
         bias[j] = a.bias ? _mm_loadu_ps(a.bias + m0 + 4 * j) : _mm_setzero_ps();
       auto borderPixel = [&](int ox) {
@@ -35,15 +36,18 @@ void Depthwise(const ConvArgs& a) {
         int kx0, kx1;
         ClipTaps(ix0, a.dw, kw, a.W, &kx0, &kx1);
         __m128 acc[R];
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) acc[j] = bias[j];
         for (int ky = ky0; ky < ky1; ++ky)
           for (int kx = kx0; kx < kx1; ++kx) {
             const float* x = a.in + (size_t(iy0 + ky * a.dh) * a.W + ix0 + kx * a.dw) * C + m0;
             const float* wp = wb + (ky * kw + kx) * B;
+#pragma GCC unroll 16
             for (int j = 0; j < R; ++j)
               acc[j] = _mm_add_ps(acc[j],
                                   _mm_mul_ps(_mm_loadu_ps(x + 4 * j), _mm_loadu_ps(wp + 4 * j)));
           }
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) acc[j] = ApplyFusedSse(a.act, acc[j]);
         StoreLanes<B>(orow + size_t(ox) * C + m0, acc, valid);
       };
@@ -51,22 +55,29 @@ void Depthwise(const ConvArgs& a) {
       for (int ox = left; ox < right; ox += 4) {
         const int ix0 = ox * sw - a.padL;
         __m128 acc[4][R];
+#pragma GCC unroll 16
         for (int i = 0; i < 4; ++i)
+#pragma GCC unroll 16
           for (int j = 0; j < R; ++j) acc[i][j] = bias[j];
         for (int ky = ky0; ky < ky1; ++ky) {
           const float* xr = a.in + (size_t(iy0 + ky * a.dh) * a.W + ix0) * C + m0;
           for (int kx = 0; kx < kw; ++kx) {
             const float* wp = wb + (ky * kw + kx) * B;
             __m128 wv[R];
+#pragma GCC unroll 16
             for (int j = 0; j < R; ++j) wv[j] = _mm_loadu_ps(wp + 4 * j);
             const float* xk = xr + size_t(kx) * a.dw * C;
+#pragma GCC unroll 16
             for (int i = 0; i < 4; ++i)
+#pragma GCC unroll 16
               for (int j = 0; j < R; ++j)
                 acc[i][j] = _mm_add_ps(
                     acc[i][j], _mm_mul_ps(_mm_loadu_ps(xk + size_t(i) * sw * C + 4 * j), wv[j]));
           }
         }
+#pragma GCC unroll 16
         for (int i = 0; i < 4; ++i) {
+#pragma GCC unroll 16
           for (int j = 0; j < R; ++j) acc[i][j] = ApplyFusedSse(a.act, acc[i][j]);
           StoreLanes<B>(orow + size_t(ox + i) * C + m0, acc[i], valid);
         }

@@ -22,6 +22,7 @@ float ResizeScale(int in, int out, bool alignCorners);
 void ResizeNearest(const ResizeArgs& a);          // any C (row copies)
 void ResizeBilinearReference(const ResizeArgs& a);
 void ResizeBilinearSse(const ResizeArgs& a);      // C % 4 == 0 vectorised
+void ResizeBilinearAvx2(const ResizeArgs& a);     // C % 8 == 0, AVX2+FMA
 
 // y = x * a[c] + b[c] with a = scale / sqrt(var + eps), b = bias - mean * a.
 void BatchnormCoefficients(const float* scale, const float* bias, const float* mean,
@@ -30,6 +31,9 @@ void BatchnormReference(const float* in, float* out, uint64_t pixels, int C, con
                         const float* b);
 void BatchnormSse(const float* in, float* out, uint64_t pixels, int C, const float* a,
                   const float* b);
+// AVX2+FMA, C % 8 == 0.
+void BatchnormAvx2(const float* in, float* out, uint64_t pixels, int C, const float* a,
+                   const float* b);
 
 // Softmax over the C channels of each pixel (2- and 3-channel paths subtract
 // the true maximum; the general path's maximum starts at FLT_MIN).
@@ -37,6 +41,7 @@ void Softmax(const float* in, float* out, uint64_t pixels, int C);
 
 // Channel concatenation of n inputs (channels cs[i]) into C = sum cs.
 void Concat(const float* const* ins, const int* cs, int n, float* out, uint64_t pixels);
+void ConcatAvx(const float* const* ins, const int* cs, int n, float* out, uint64_t pixels);
 // Three inputs of 8, 2 and 2 channels.
 void Concat822(const float* a, const float* b, const float* c, float* out, uint64_t pixels);
 
@@ -51,6 +56,8 @@ void MmaReference(const float* x, const float* v, const float* s, float* out, ui
                   int C, const FusedAct& act);
 void MmaSse(const float* x, const float* v, const float* s, float* out, uint64_t pixels, int C,
             const FusedAct& act);  // C % 4 == 0
+void MmaAvx(const float* x, const float* v, const float* s, float* out, uint64_t pixels, int C,
+            const FusedAct& act);  // C % 8 == 0, AVX
 
 // Network input: (byte - mean[c]) * scale[c] for the first min(Cin, 3)
 // channels, plus the fill value as channel 4 when Cin is 3 and Cout 4.

@@ -24,3 +24,16 @@ void GlobalAverageSse4(const float* in, int pixels, int C, float* out);  // C >=
 void GlobalAverageSse8(const float* in, int pixels, int C, float* out);  // C % 8 == 0
 
 }  // namespace TAVROMATTING
+
+namespace TAVROMATTING {
+
+// AVX members (8 and 16 channels; C % 8 / C % 16 == 0 for the windowed ones,
+// C >= 8 / C % 16 == 0 for global average, whose last block moves back).
+void PoolAvx8(const ConvArgs& a, PoolOp op);
+void PoolAvx16(const ConvArgs& a, PoolOp op);
+void MaxPool3x3S2Avx8(const ConvArgs& a);
+void MaxPool3x3S2Avx16(const ConvArgs& a);
+void GlobalAverageAvx8(const float* in, int pixels, int C, float* out);
+void GlobalAverageAvx16(const float* in, int pixels, int C, float* out);
+
+}  // namespace TAVROMATTING

@@ -29,10 +29,12 @@ void Pool(const ConvArgs& a) {
       auto pixel = [&](int ox, int kx0, int kx1) {
         const int ix0 = ox * sw - a.padL;
         __m128 acc[R];
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) acc[j] = MAX ? lowest : _mm_setzero_ps();
         for (int ky = ky0; ky < ky1; ++ky)
           for (int kx = kx0; kx < kx1; ++kx) {
             const float* x = a.in + (size_t(iy0 + ky * a.dh) * a.W + ix0 + kx * a.dw) * C + c0;
+#pragma GCC unroll 16
             for (int j = 0; j < R; ++j)
               acc[j] = MAX ? _mm_max_ps(acc[j], _mm_loadu_ps(x + 4 * j))
                            : _mm_add_ps(acc[j], _mm_loadu_ps(x + 4 * j));
@@ -40,9 +42,11 @@ void Pool(const ConvArgs& a) {
         if (!MAX) {
           const int taps = (ky1 - ky0) * (kx1 - kx0);
           const __m128 inv = _mm_set1_ps(taps ? 1.f / float(taps) : 0.f);
+#pragma GCC unroll 16
           for (int j = 0; j < R; ++j) acc[j] = _mm_mul_ps(acc[j], inv);
         }
         float* o = orow + size_t(ox) * C + c0;
+#pragma GCC unroll 16
         for (int j = 0; j < R; ++j) _mm_storeu_ps(o + 4 * j, acc[j]);
       };
       auto border = [&](int ox) {
@@ -113,10 +117,13 @@ static void GlobalAverage(const float* in, int pixels, int C, float* out) {
   for (int blk = 0; blk < nb; ++blk) {
     const int c0 = int(layout::BlockStart(blk, B, C));
     __m128 acc[R];
+#pragma GCC unroll 16
     for (int j = 0; j < R; ++j) acc[j] = _mm_setzero_ps();
     for (int p = 0; p < pixels; ++p)
+#pragma GCC unroll 16
       for (int j = 0; j < R; ++j)
         acc[j] = _mm_add_ps(acc[j], _mm_loadu_ps(in + size_t(p) * C + c0 + 4 * j));
+#pragma GCC unroll 16
     for (int j = 0; j < R; ++j) _mm_storeu_ps(out + c0 + 4 * j, _mm_mul_ps(acc[j], inv));
   }
 }

@@ -1,6 +1,6 @@
 #include "engine/simd/activation.h"
 
-#include "engine/x86/cpu_info.h"
+#include "engine/simd/kernel_choice.h"
 
 namespace TAVROMATTING {
 namespace simd {
@@ -23,6 +23,15 @@ FusedAct FuseAttachedActivation(Layer* producer) {
   f.kind = act->kind;
   f.upper = act->upper;
   f.slope = act->slope;
+  return f;
+}
+
+FusedAct FuseAttachedRelu(Layer* producer) {
+  FusedAct f;
+  Activation* act = AttachedActivation(producer);
+  if (!act || act->kind != kActRelu) return f;
+  act->fused = true;
+  f.kind = kActRelu;
   return f;
 }
 
@@ -53,11 +62,9 @@ bool Activation::Forward(core::RunEnv* env) {
   float* in = inputs[0]->data();
   float* out = outputs[0]->data();
   if (!in || !out) return false;
-  const CpuInfo& cpu = CpuInfo::Get();
-  if (!env->halfPrecision && cpu.HasAvx2() && cpu.HasFma()) {
-    // AVX2+FMA member: not built yet; the SSE member computes the same.
-  }
-  ActivationSse(Args(count), in, out, count);
+  const ActivationMember m =
+      ChooseActivationMember(false, kind, env->halfPrecision, KernelFeatures::Current());
+  m.kernel(Args(count), in, out, count);
   return true;
 }
 

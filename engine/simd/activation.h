@@ -26,6 +26,8 @@ class Activation : public core::Activation {
 // it is a simd::Activation whose kind is fusible (1, 2, 6). Marks that layer
 // fused and returns its parameters; kind 0 when there is none.
 FusedAct FuseAttachedActivation(Layer* producer);
+// The same for producers that fuse a Relu (kind 1) only.
+FusedAct FuseAttachedRelu(Layer* producer);
 // Without marking anything: would FuseAttachedActivation find one?
 bool HasFusibleActivation(const Layer* producer);
 

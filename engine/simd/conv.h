@@ -2,6 +2,8 @@
 // a kernel member from the layer's shape and the processor's features.
 #pragma once
 
+#include <vector>
+
 #include "engine/core/conv.h"
 #include "engine/core/run_env.h"
 #include "impl_x86/conv_args.h"
@@ -19,6 +21,9 @@ class Conv : public core::Conv {
   // Input, output, window and bias of this layer for a kernel (weights and
   // activation are filled by the dispatcher). False when a buffer is missing.
   bool MakeArgs(ConvArgs* a);
+  // The input as floats: the float buffer, or an 8-bit input converted into
+  // `converted` as (q - zero point) * scale. Null when unavailable.
+  const float* InputFloats(std::vector<float>* converted);
 };
 
 class DepthwiseConv : public core::DepthwiseConv {

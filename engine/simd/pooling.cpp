@@ -1,9 +1,8 @@
-// Pooling dispatch: by operation, then by channel count. The AVX column is
-// reserved; until its members exist the SSE column serves.
+// Pooling forward pass: the member comes from the dispatch table (by
+// operation, then by channel count; engine/simd/kernel_choice.cpp).
 #include "engine/simd/pooling.h"
 
-#include "engine/x86/cpu_info.h"
-#include "impl_x86/pooling_kernels.h"
+#include "engine/simd/kernel_choice.h"
 
 namespace TAVROMATTING {
 namespace simd {
@@ -16,20 +15,6 @@ bool Pooling::Forward(core::RunEnv* env) {
   float* out = outT.data();
   if (!in || !out) return false;
   const int C = int(outT.c);
-  if (!env->halfPrecision && CpuInfo::Get().HasAvx()) {
-    // AVX column (16-wide members) goes here; until then the SSE column.
-  }
-  if (IsGlobalAverage()) {
-    const int pixels = int(inT.h * inT.w);
-    if (pixels <= 0) return false;
-    if (C % 8 == 0)
-      GlobalAverageSse8(in, pixels, C, out);
-    else if (C >= 4)
-      GlobalAverageSse4(in, pixels, C, out);
-    else
-      GlobalAverageReference(in, pixels, C, out);
-    return true;
-  }
   ConvArgs a;
   a.in = in;
   a.H = int(inT.h);
@@ -49,20 +34,17 @@ bool Pooling::Forward(core::RunEnv* env) {
   a.dh = int(dilationY);
   a.dw = int(dilationX);
   const PoolOp op = IsAverage() ? PoolOp::kAverage : PoolOp::kMax;
-  if (op == PoolOp::kMax && a.kh == 3 && a.kw == 3 && a.sw == 2 && a.padL == 1 &&
-      (C % 8 == 0 || C % 4 == 0)) {
-    if (C % 8 == 0)
-      MaxPool3x3S2Sse8(a);
-    else
-      MaxPool3x3S2Sse4(a);
-    return true;
+  const PoolMember m =
+      ChoosePoolMember(IsGlobalAverage(), op, a, env->halfPrecision, KernelFeatures::Current());
+  if (m.global) {
+    const int pixels = int(inT.h * inT.w);
+    if (pixels <= 0) return false;
+    m.global(in, pixels, C, out);
+  } else if (m.fixed) {
+    m.fixed(a);
+  } else {
+    m.windowed(a, op);
   }
-  if (C % 8 == 0)
-    PoolSse8(a, op);
-  else if (C % 4 == 0)
-    PoolSse4(a, op);
-  else
-    PoolReference(a, op);
   return true;
 }
 

@@ -1,17 +1,13 @@
 #include "engine/simd/simple_layers.h"
 
 #include "engine/simd/activation.h"
-#include "engine/x86/cpu_info.h"
+#include "engine/simd/kernel_choice.h"
 #include "impl_x86/elementwise_kernels.h"
 
 namespace TAVROMATTING {
 namespace simd {
 
 namespace {
-bool Avx2Fma(const core::RunEnv* env) {
-  const CpuInfo& cpu = CpuInfo::Get();
-  return !env->halfPrecision && cpu.HasAvx2() && cpu.HasFma();
-}
 uint64_t Pixels(const Tensor& t) { return uint64_t(t.n ? t.n : 1) * t.h * t.w; }
 }  // namespace
 
@@ -29,10 +25,10 @@ bool Batchnorm::Forward(core::RunEnv* env) {
   b_.resize(C);
   BatchnormCoefficients(scale->data(), bias->data(), mean->data(), variance->data(), epsilon, C,
                         a_.data(), b_.data());
-  if (Avx2Fma(env) && C % 8 == 0) {
-    // AVX2+FMA member (unrolled 32/24/16/8) goes here; until then SSE.
-  }
-  BatchnormSse(in, out, Pixels(inT), C, a_.data(), b_.data());
+  if (UseBatchnormAvx2(C, env->halfPrecision, KernelFeatures::Current()))
+    BatchnormAvx2(in, out, Pixels(inT), C, a_.data(), b_.data());
+  else
+    BatchnormSse(in, out, Pixels(inT), C, a_.data(), b_.data());
   return true;
 }
 
@@ -56,10 +52,10 @@ bool Concat::Forward(core::RunEnv* env) {
   }
   float* out = outputs[0]->data();
   if (!out) return false;
-  if (!env->halfPrecision && CpuInfo::Get().HasAvx()) {
-    // AVX member goes here; until then the SSE one.
-  }
-  TAVROMATTING::Concat(ins.data(), cs.data(), int(ins.size()), out, pixels);
+  if (UseConcatAvx(env->halfPrecision, KernelFeatures::Current()))
+    ConcatAvx(ins.data(), cs.data(), int(ins.size()), out, pixels);
+  else
+    TAVROMATTING::Concat(ins.data(), cs.data(), int(ins.size()), out, pixels);
   return true;
 }
 
@@ -94,10 +90,10 @@ bool Resize::Forward(core::RunEnv* env) {
     ResizeNearest(a);
     return true;
   }
-  if (Avx2Fma(env) && a.C % 8 == 0) {
-    // AVX2+FMA bilinear member goes here; until then SSE.
-  }
-  ResizeBilinearSse(a);
+  if (UseResizeAvx2(a.C, env->halfPrecision, KernelFeatures::Current()))
+    ResizeBilinearAvx2(a);
+  else
+    ResizeBilinearSse(a);
   return true;
 }
 
@@ -158,10 +154,9 @@ bool MMA::Forward(core::RunEnv* env) {
   float* out = outputs[0]->data();
   if (!xp || !v || !s || !out) return false;
   const FusedAct act = FuseAttachedActivation(this);
-  if (!env->halfPrecision && CpuInfo::Get().HasAvx() && C % 8 == 0) {
-    // AVX member goes here; until then SSE.
-  }
-  if (C % 4 == 0)
+  if (UseMmaAvx(C, env->halfPrecision, KernelFeatures::Current()))
+    MmaAvx(xp, v, s, out, pixels, C, act);
+  else if (C % 4 == 0)
     MmaSse(xp, v, s, out, pixels, C, act);
   else
     MmaReference(xp, v, s, out, pixels, C, act);

@@ -1,32 +1,46 @@
 #include "engine/x86/layers.h"
 
-#include "engine/x86/cpu_info.h"
+#include <vector>
+
+#include "engine/x86/kernel_choice.h"
 #include "impl_x86/elementwise_kernels.h"
 
 namespace TAVROMATTING {
 namespace x86 {
 
-namespace {
-bool AvxFma() {
-  const CpuInfo& cpu = CpuInfo::Get();
-  return cpu.HasAvx() && cpu.HasFma();
-}
-}  // namespace
-
+// The x86 path ignores the half-precision flag; when it declines (or the
+// layer is malformed) the portable forward pass decides.
 bool Conv::Forward(core::RunEnv* env) {
-  if (AvxFma()) {
-    // x86 AVX+FMA path (1x1 blocks 32/24/16, first-layer 16, 3x3 blocks
-    // 24/16/4, single-output) goes here; it declines every shape until built.
-  }
-  return simd::Conv::Forward(env);
+  ConvArgs a;
+  if (!MakeArgs(&a) || int(weightC) != a.Cin || int(weightN) != a.C)
+    return simd::Conv::Forward(env);
+  const Tensor& in = *inputs[0];
+  const bool hasFloat = in.floatData() != nullptr || in.byteData() == nullptr;
+  const ConvMember m = ChooseConvMember(a, hasFloat, KernelFeatures::Current());
+  if (!m.kernel) return simd::Conv::Forward(env);
+  std::vector<float> converted;
+  a.in = InputFloats(&converted);
+  a.weight = weight->data(m.code);
+  if (!a.in || !a.weight) return simd::Conv::Forward(env);
+  a.act = FuseAttachedRelu(this);
+  m.kernel(a);
+  return true;
 }
 
 bool DepthwiseConv::Forward(core::RunEnv* env) {
-  if (group == weightN && AvxFma()) {
-    // x86 AVX+FMA members (wide-row and general, C % 16 == 0) go here; they
-    // decline every shape until built.
-  }
-  return simd::DepthwiseConv::Forward(env);
+  if (group != weightN) return simd::DepthwiseConv::Forward(env);
+  ConvArgs a;
+  if (!simd::FillConvArgs(*this, &a)) return simd::DepthwiseConv::Forward(env);
+  const ConvMember m = ChooseDepthwiseMember(a, KernelFeatures::Current());
+  // The members compute one filter per channel only ("out_channel ==
+  // in_channel"); anything else is left to the portable pass.
+  if (!m.kernel || a.Cin != a.C || weightC != 1) return simd::DepthwiseConv::Forward(env);
+  a.in = inputs[0]->data();
+  a.weight = weight->data(m.code);
+  if (!a.in || !a.weight) return simd::DepthwiseConv::Forward(env);
+  a.act = FuseAttachedRelu(this);
+  m.kernel(a);
+  return true;
 }
 
 bool Activation::Forward(core::RunEnv* env) {
@@ -37,13 +51,9 @@ bool Activation::Forward(core::RunEnv* env) {
   float* in = inputs[0]->data();
   float* out = outputs[0]->data();
   if (!in || !out) return false;
-  const CpuInfo& cpu = CpuInfo::Get();
-  if (cpu.HasAvx2() && cpu.HasFma()) {
-    // AVX2+FMA member (rounding-form exp) goes here.
-  } else if (cpu.HasAvx()) {
-    // AVX member (floor-form exp) goes here.
-  }
-  ActivationSse(Args(count), in, out, count);
+  const simd::ActivationMember m =
+      simd::ChooseActivationMember(true, kind, env->halfPrecision, KernelFeatures::Current());
+  m.kernel(Args(count), in, out, count);
   return true;
 }
 

@@ -1,0 +1,236 @@
+// tavro-bench-engine: one inference of the portrait network at 320x224 and
+// 224x224 on one thread, for the engine's fast path (AVX2/FMA members as the
+// processor allows), its portable path (CpuInfo::ForcePortable) and OpenCV
+// DNN running the same weights from ONNX files (tools/onnx/export_onnx.py,
+// target tavro-onnx-models). All rows run in one process so the ratios are
+// honest. After the Google Benchmark table it prints the per-layer-type time
+// shares of both engine paths, and as its last line
+//   engine/opencv-dnn: R
+// with R = median engine fast-path time / median OpenCV DNN time at 320x224.
+//
+// Options: --onnx-dir DIR (default: the build's onnx folder), then any
+// Google Benchmark flags.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/engine/layer_shares.h"
+#include "engine/matting_net.h"
+#include "engine/x86/cpu_info.h"
+
+#ifdef TAVRO_HAVE_OPENCV_DNN
+#include <opencv2/core.hpp>
+#include <opencv2/dnn.hpp>
+#endif
+
+using namespace TAVROMATTING;
+
+namespace {
+
+struct Size {
+  int w, h;
+  std::string Name() const { return std::to_string(w) + "x" + std::to_string(h); }
+};
+const Size kSizes[] = {{320, 224}, {224, 224}};
+
+std::string g_onnxDir = TAVRO_ONNX_DIR;
+// Row name -> every measured inference (ms), for the medians.
+std::map<std::string, std::vector<double>> g_times;
+
+// A deterministic picture with structure (gradients, a bright disc, texture).
+std::vector<uint8_t> Picture(int w, int h) {
+  std::vector<uint8_t> img(size_t(w) * h * 3);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const bool disc = (x - w / 2) * (x - w / 2) + (y - h / 2) * (y - h / 2) < (h / 3) * (h / 3);
+      uint8_t* p = &img[(size_t(y) * w + x) * 3];
+      p[0] = uint8_t(disc ? 220 : x * 255 / w);
+      p[1] = uint8_t(disc ? 180 : y * 255 / h);
+      p[2] = uint8_t((x * 7 + y * 3) & 255);
+    }
+  return img;
+}
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0.0;
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+struct NetDeleter {
+  void operator()(Net* n) const { DestroyNet(n); }
+};
+using NetPtr = std::unique_ptr<Net, NetDeleter>;
+
+// A network prepared (and its weights packed) for one size and one path.
+// The start-up lines it prints are swallowed.
+NetPtr WarmNet(const Size& s, bool portable, const std::vector<uint8_t>& img,
+               std::vector<uint8_t>* mask) {
+  CpuInfo::ForcePortable(portable);
+  NetPtr net;
+  tavro_bench::CaptureStdout([&] {
+    net.reset(CreateNet(0, 0));
+    if (net) RunMattingNet(net.get(), img.data(), mask->data(), s.w, s.h);
+  });
+  CpuInfo::ForcePortable(false);
+  return net;
+}
+
+void BM_Engine(benchmark::State& state, Size s, bool portable) {
+  auto img = Picture(s.w, s.h);
+  std::vector<uint8_t> mask(size_t(s.w) * s.h);
+  NetPtr net = WarmNet(s, portable, img, &mask);
+  if (!net) {
+    state.SkipWithError("network construction failed");
+    return;
+  }
+  CpuInfo::ForcePortable(portable);
+  auto& times = g_times[std::string(portable ? "engine portable " : "engine fast ") + s.Name()];
+  for (auto _ : state) {
+    const auto t0 = std::chrono::steady_clock::now();
+    RunMattingNet(net.get(), img.data(), mask.data(), s.w, s.h);
+    const auto t1 = std::chrono::steady_clock::now();
+    times.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    benchmark::DoNotOptimize(mask.data());
+  }
+  CpuInfo::ForcePortable(false);
+}
+
+#ifdef TAVRO_HAVE_OPENCV_DNN
+void BM_OpenCvDnn(benchmark::State& state, Size s) {
+  const std::string path = g_onnxDir + "/portrait_" + s.Name() + ".onnx";
+  cv::dnn::Net net;
+  try {
+    net = cv::dnn::readNetFromONNX(path);
+  } catch (const cv::Exception& e) {
+    state.SkipWithError(("cannot load " + path).c_str());
+    return;
+  }
+  net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
+  net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
+  cv::setNumThreads(1);
+  // The same B,G,R bytes as floats, N x 3 x H x W.
+  auto img = Picture(s.w, s.h);
+  const int dims[4] = {1, 3, s.h, s.w};
+  cv::Mat blob(4, dims, CV_32F);
+  float* b = blob.ptr<float>();
+  for (int c = 0; c < 3; ++c)
+    for (int i = 0; i < s.w * s.h; ++i) b[size_t(c) * s.w * s.h + i] = img[size_t(i) * 3 + c];
+  net.setInput(blob);
+  cv::Mat out = net.forward();  // warm-up
+  auto& times = g_times["opencv-dnn " + s.Name()];
+  for (auto _ : state) {
+    const auto t0 = std::chrono::steady_clock::now();
+    net.setInput(blob);
+    out = net.forward();
+    const auto t1 = std::chrono::steady_clock::now();
+    times.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    benchmark::DoNotOptimize(out.data);
+  }
+}
+#endif
+
+bool OnnxPresent(const Size& s) {
+  FILE* f = std::fopen((g_onnxDir + "/portrait_" + s.Name() + ".onnx").c_str(), "rb");
+  if (f) std::fclose(f);
+  return f != nullptr;
+}
+
+void PrintLayerShares(const Size& s) {
+  auto img = Picture(s.w, s.h);
+  std::vector<uint8_t> mask(size_t(s.w) * s.h);
+  std::map<std::string, double> byPath[2];
+  for (int portable = 0; portable < 2; ++portable) {
+    NetPtr net = WarmNet(s, portable, img, &mask);
+    if (!net) return;
+    CpuInfo::ForcePortable(portable);
+    byPath[portable] = tavro_bench::LayerTypeTimes(net.get(), img.data(), mask.data(), s.w, s.h, 20);
+    CpuInfo::ForcePortable(false);
+  }
+  double total[2] = {0, 0};
+  for (int p = 0; p < 2; ++p)
+    for (auto& [type, ms] : byPath[p]) total[p] += ms;
+  std::vector<std::pair<double, std::string>> order;
+  for (auto& [type, ms] : byPath[1]) order.push_back({ms, type});
+  std::sort(order.rbegin(), order.rend());
+  std::printf("\nPer-layer-type time at %s (engine timing diagnostics, mean of 20 runs):\n",
+              s.Name().c_str());
+  std::printf("  %-20s %10s %7s %10s %7s %9s\n", "layer type", "fast ms", "share", "portable",
+              "share", "speed-up");
+  for (auto& [ms, type] : order) {
+    const double fast = byPath[0][type];
+    std::printf("  %-20s %10.3f %6.1f%% %10.3f %6.1f%% %8.2fx\n", type.c_str(), fast,
+                100.0 * fast / total[0], ms, 100.0 * ms / total[1], fast > 0 ? ms / fast : 0.0);
+  }
+  std::printf("  %-20s %10.3f %7s %10.3f %7s %8.2fx\n", "all layers", total[0], "", total[1], "",
+              total[0] > 0 ? total[1] / total[0] : 0.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<char*> rest = {argv[0]};
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--onnx-dir") == 0 && i + 1 < argc)
+      g_onnxDir = argv[++i];
+    else
+      rest.push_back(argv[i]);
+  }
+  int n = int(rest.size());
+  benchmark::Initialize(&n, rest.data());
+
+  const CpuInfo& cpu = CpuInfo::Get();
+  std::printf("processor: %s; AVX %s, AVX2 %s, FMA %s\n", cpu.brand.c_str(),
+              cpu.HasAvx() ? "yes" : "no", cpu.HasAvx2() ? "yes" : "no",
+              cpu.HasFma() ? "yes" : "no");
+  for (int i = 0; i < 2; ++i) {
+    const Size s = kSizes[i];
+    benchmark::RegisterBenchmark(("engine_fast/" + s.Name()).c_str(), BM_Engine, s, false)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("engine_portable/" + s.Name()).c_str(), BM_Engine, s, true)
+        ->Unit(benchmark::kMillisecond);
+#ifdef TAVRO_HAVE_OPENCV_DNN
+    if (OnnxPresent(s))
+      benchmark::RegisterBenchmark(("opencv_dnn/" + s.Name()).c_str(), BM_OpenCvDnn, s)
+          ->Unit(benchmark::kMillisecond);
+    else
+      std::printf("ONNX file %s/portrait_%s.onnx is missing: skipping the OpenCV DNN row (make "
+                  "it with: cmake --build <build> --target tavro-onnx-models)\n",
+                  g_onnxDir.c_str(), s.Name().c_str());
+#else
+    std::printf("built without OpenCV DNN: skipping its rows\n");
+#endif
+  }
+  std::fflush(stdout);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+
+  std::printf("\nMedian inference time (ms), one thread:\n");
+  for (const Size& s : kSizes) {
+    const double fast = Median(g_times["engine fast " + s.Name()]);
+    const double portable = Median(g_times["engine portable " + s.Name()]);
+    const double dnn = Median(g_times["opencv-dnn " + s.Name()]);
+    std::printf("  %s: engine fast %.3f, engine portable %.3f (fast path %.2fx)", s.Name().c_str(),
+                fast, portable, fast > 0 ? portable / fast : 0.0);
+    if (dnn > 0) std::printf(", opencv-dnn %.3f", dnn);
+    std::printf("\n");
+  }
+  for (const Size& s : kSizes) PrintLayerShares(s);
+
+  const double fast = Median(g_times["engine fast 320x224"]);
+  const double dnn = Median(g_times["opencv-dnn 320x224"]);
+  std::printf("\n");
+  if (dnn > 0 && fast > 0)
+    std::printf("engine/opencv-dnn: %.3f\n", fast / dnn);
+  else
+    std::printf("engine/opencv-dnn: n/a (no OpenCV DNN measurement at 320x224)\n");
+  return 0;
+}

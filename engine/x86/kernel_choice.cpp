@@ -1,0 +1,63 @@
+// Dispatch table of the x86 AVX+FMA path, first matching row wins.
+#include "engine/x86/kernel_choice.h"
+
+#include "engine/core/tensor.h"
+#include "impl_x86/conv_kernels.h"
+
+namespace TAVROMATTING {
+namespace x86 {
+
+namespace {
+constexpr uint32_t kBlock32 = 2, kBlock24 = 3, kChannelBlock16 = 15, kChannelBlock1 = 20;
+
+// C fills blocks of b exactly, or a single block of b with b - C zero filters
+// without fitting the next smaller block (b / 2 < C < b for 32 and 16,
+// 16 < C < 24 for 24).
+bool Fits(int C, int b, int below) { return C % b == 0 || (C > below && C < b); }
+bool Fits32(int C) { return Fits(C, 32, 24); }
+bool Fits24(int C) { return Fits(C, 24, 16); }
+bool Fits16(int C) { return Fits(C, 16, 8); }
+}  // namespace
+
+ConvMember ChooseConvMember(const ConvArgs& a, bool inputHasFloat, const KernelFeatures& f) {
+  if (!f.AvxFma()) return {nullptr, 0, false, "declines: no AVX+FMA"};
+  const int C = a.C, Cin = a.Cin;
+  if (a.kh == 1 && a.kw == 1 && a.sw == 1 && a.dh == 1) {
+    if (Fits32(C)) return {Conv1x1X86Block32, kBlock32, true, "1x1 block 32"};
+    if (Fits24(C)) return {Conv1x1X86Block24, kBlock24, true, "1x1 block 24"};
+    if (Fits16(C)) return {Conv1x1X86Block16, kBlock16, true, "1x1 block 16"};
+    return {nullptr, 0, false, "declines: 1x1 channels"};
+  }
+  if (a.kh != 3 || a.kw != 3) return {nullptr, 0, false, "declines: kernel size"};
+  if (Fits16(C) && a.sw == 2 && a.sh == 2 && a.dw == 1 && a.dh == 1 && a.padR == 1 &&
+      (Cin == 1 || Cin == 3))
+    return {ConvFirstLayerX86, kChannelBlock16, true, "first-layer block 16"};
+  if (C == 3 && Cin == 4 && a.sw == 1 && a.dw == 1 && a.Wo % 32 == 0)
+    return {Conv3OutputX86, kRowChannelFilter, true, "3-output"};
+  if (Fits24(C) && a.sw == 1 && a.padL == 1 && a.dw == 1)
+    return {Conv3x3X86Block24, kBlock24, true, "3x3 block 24"};
+  if (Fits16(C) && a.sw == 1 && a.padL == 1 && a.dw == 1)
+    return {Conv3x3X86Block16S1, kBlock16, true, "3x3 stride 1 block 16"};
+  if (Fits16(C) && a.sw == 1) return {Conv3x3X86Block16, kBlock16, true, "general 3x3 block 16"};
+  if (Fits16(C) && a.sw == 2 && inputHasFloat && a.sh == 2 && a.padL == 1 && a.padR == 1 &&
+      a.dw == 1)
+    return {Conv3x3X86Block16S2, kBlock16, true, "3x3 stride 2 block 16"};
+  if (C == 1 && Cin == 3 && a.sw == 1 && a.padL == 1 && a.dh == 1)
+    return {ConvSingleOutputX86, kChannelBlock1, true, "single-output"};
+  if (C < 2) return {nullptr, 0, false, "declines: one channel"};
+  if (a.sw == 1 && a.padL == 1 && a.dw == 1) return {Conv3x3X86Block4, kBlock4, true, "3x3 block 4"};
+  if (C > 4) return {nullptr, 0, false, "declines: 3x3 channels"};
+  if (a.sw == 2 && a.padL == 2 && a.dw == 2)
+    return {Conv3x3X86Block4S2D2, kBlock4, true, "3x3 block 4 stride 2 dilation 2"};
+  return {Conv3x3X86Block4General, kBlock4, true, "general 3x3 block 4"};
+}
+
+ConvMember ChooseDepthwiseMember(const ConvArgs& a, const KernelFeatures& f) {
+  if (!f.AvxFma()) return {nullptr, 0, false, "declines: no AVX+FMA"};
+  if (a.kh != 3 || a.kw != 3 || a.C % 16 != 0) return {nullptr, 0, false, "declines: shape"};
+  if (a.sw == 1 && a.Wo >= 56) return {DepthwiseX86WideRow, kBlock16, true, "wide-row"};
+  return {DepthwiseX86General, kBlock16, true, "general"};
+}
+
+}  // namespace x86
+}  // namespace TAVROMATTING
