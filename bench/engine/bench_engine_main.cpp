@@ -161,7 +161,7 @@ void PrintLayerShares(const Size& s) {
   std::vector<std::pair<double, std::string>> order;
   for (auto& [type, ms] : byPath[1]) order.push_back({ms, type});
   std::sort(order.rbegin(), order.rend());
-  std::printf("\nPer-layer-type time at %s (engine timing diagnostics, mean of 20 runs):\n",
+  std::printf("\nPer-layer-type time at %s (engine timing diagnostics, each layer's fastest of 20 runs):\n",
               s.Name().c_str());
   std::printf("  %-20s %10s %7s %10s %7s %9s\n", "layer type", "fast ms", "share", "portable",
               "share", "speed-up");

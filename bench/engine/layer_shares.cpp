@@ -17,8 +17,10 @@ std::map<std::string, double> LayerTypeTimes(TAVROMATTING::Net* net, const unsig
     for (int i = 0; i < runs; ++i) TAVROMATTING::RunMattingNet(net, bgr, mask, width, height);
   });
   net->timing = false;
-  // Lines: "<name>:<type>_<description>   cost:  <ms>  ms".
-  std::map<std::string, double> byType;
+  // Lines: "<name>:<type>_<description>   cost:  <ms>  ms". Each layer counts
+  // with its fastest run (a shared machine only ever adds time), then the
+  // layers are summed by type.
+  std::map<std::string, std::pair<std::string, double>> byLayer;  // label -> type, ms
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
@@ -30,9 +32,16 @@ std::map<std::string, double> LayerTypeTimes(TAVROMATTING::Net* net, const unsig
     if (cost == std::string::npos || colon == std::string::npos || colon >= cost) continue;
     const size_t underscore = line.find('_', colon);
     if (underscore == std::string::npos || underscore > cost) continue;
-    const std::string type = line.substr(colon + 1, underscore - colon - 1);
-    byType[type] += std::atof(line.c_str() + cost + 6) / runs;
+    const std::string label = line.substr(0, cost);
+    const double ms = std::atof(line.c_str() + cost + 6);
+    auto it = byLayer.find(label);
+    if (it == byLayer.end())
+      byLayer[label] = {line.substr(colon + 1, underscore - colon - 1), ms};
+    else if (ms < it->second.second)
+      it->second.second = ms;
   }
+  std::map<std::string, double> byType;
+  for (const auto& [label, v] : byLayer) byType[v.first] += v.second;
   return byType;
 }
 

@@ -39,8 +39,9 @@ std::string CaptureStdout(F f) {
   return text;
 }
 
-// Layer type -> mean milliseconds per inference over `runs` timed runs of
-// `net` on `bgr` (width x height B,G,R bytes). The net must already be warm.
+// Layer type -> milliseconds per inference: `runs` timed runs of `net` on
+// `bgr` (width x height B,G,R bytes), each layer's fastest run, summed by
+// type. The net must already be warm.
 std::map<std::string, double> LayerTypeTimes(TAVROMATTING::Net* net, const unsigned char* bgr,
                                              unsigned char* mask, int width, int height, int runs);
 

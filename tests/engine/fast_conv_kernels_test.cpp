@@ -332,3 +332,12 @@ TEST(FastConvKernels, Deconv5x5Stride2MembersMatchReference) {
     ExpectNear(got, ref, 1e-5f, c.what);
   }
 }
+
+TEST(FastConvKernels, SingleOutputSseFourPixelInterior) {
+  // Runs a multiple of 4 floats: interior pixels 4 at a time (any processor).
+  const FusedAct none;
+  Compare({9, 23, 4, 1, 3, 1, 1, 1}, ConvSingleOutput, kPlain, none, "single sse 4 px");
+  Compare({10, 21, 4, 1, 3, 1, 2, 1}, ConvSingleOutput, kPlain, none, "single sse 4 px s2");
+  Compare({7, 30, 8, 1, 3, 0, 1, 1}, ConvSingleOutput, kPlain, none, "single sse 4 px pad 0");
+  Compare({6, 13, 4, 1, 2, 1, 1, 1, 0}, ConvSingleOutput, kPlain, none, "single sse 2x2");
+}
