@@ -144,6 +144,9 @@ TEST_F(FilterTest, ReadyFilterReadsContiguousI420) {
     EXPECT_EQ(img.dataY, p);
     EXPECT_EQ(img.dataU - p, c.u);
     EXPECT_EQ(img.dataV - p, c.v);
+    // The V plane as the filter reads it (after a gap behind U for odd
+    // sizes) lies inside the host's buffer.
+    EXPECT_LE(img.dataV + size_t(c.cs) * (c.h / 2), p + frame->i420().size());
     EXPECT_EQ(frame->alpha(), std::vector<uint8_t>(size_t(c.w) * c.h, 200));
     frame->release();
   }

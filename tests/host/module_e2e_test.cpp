@@ -58,6 +58,13 @@ TEST(ModuleEndToEnd, FramesOfChangingAndOddSizesGetMasks) {
   ASSERT_TRUE(session.open(TAVRO_MODULE_PATH, "{\"enable\":false}", &error)) << error;
   I420Image frame = Grey(16, 16, 50);
   EXPECT_EQ(session.process(frame, mask), 0) << "the host enables after configuring";
+  // Without bokeh the picture comes back unchanged, also for odd sizes whose
+  // host frame keeps a gap between the U and V planes.
+  I420Image odd(7, 5);
+  for (size_t i = 0; i < odd.data.size(); ++i) odd.data[i] = uint8_t(i * 7 + 1);
+  const std::vector<uint8_t> before = odd.data;
+  EXPECT_EQ(session.process(odd, mask), 0);
+  EXPECT_EQ(odd.data, before);
 }
 
 TEST(ModuleEndToEnd, BadModulePathIsReported) {
