@@ -93,7 +93,7 @@ int32_t MattingAdapter::process(FrameImage image, MaskBuffer& mask) {
     firstFrame_ = false;
   }
 
-  if (bokeh_ && mask.data) {
+  if (bokeh_.load() && mask.data) {
     // The blend reads the mask as the frame's alpha: only a mask that covers
     // the frame can be used.
     const bool maskCoversFrame =

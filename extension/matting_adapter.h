@@ -3,6 +3,8 @@
 // when bokeh is on.
 #pragma once
 
+#include <atomic>
+
 #include "extension/matting_interface.h"
 
 namespace TavroMatting {
@@ -34,11 +36,14 @@ class MattingAdapter final : public MattingInterface {
   bool firstFrame_ = true;
   int32_t inWidth_ = 640, inHeight_ = 360;
   int32_t outWidth_ = 640, outHeight_ = 360;
-  int32_t netWidth_ = 224, netHeight_ = 224;
-  int32_t reset_ = 0;
-  int32_t enableOpticalFlow_ = 1;
-  int32_t enableMediaFilter_ = 0;
-  bool bokeh_ = false;
+  // The network size and switches are written by setConfig on the host's
+  // property thread while a frame or a warm-up may read them; each pipeline
+  // call reads them once.
+  std::atomic<int32_t> netWidth_{224}, netHeight_{224};
+  std::atomic<int32_t> reset_{0};
+  std::atomic<int32_t> enableOpticalFlow_{1};
+  std::atomic<int32_t> enableMediaFilter_{0};
+  std::atomic<bool> bokeh_{false};
   TavroMatting::MattingFrame* matting_ = nullptr;  // owned
 };
 

@@ -39,12 +39,17 @@ void SEGVideoFilter::getFrameRequirements(int32_t* a, int32_t* b) {
 }
 
 int32_t SEGVideoFilter::start(tavro_rtc::EventSink* sink) {
-  if (sink != eventSink_) {
-    if (sink) sink->addRef();
-    if (eventSink_) eventSink_->release();
-    eventSink_ = sink;
+  tavro_rtc::EventSink* previous = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(sinkMutex_);
+    if (sink != eventSink_) {
+      if (sink) sink->addRef();
+      previous = eventSink_;
+      eventSink_ = sink;
+    }
   }
-  if (eventSink_) eventSink_->postEvent("log", kStartMessage);
+  if (previous) previous->release();
+  if (sink) sink->postEvent("log", kStartMessage);
   frameCounter_.store(0);
   if (sink) sink->release();  // the by-value reference
   return 0;
@@ -139,7 +144,15 @@ bool SEGVideoFilter::processFrame(tavro_rtc::VideoFrame* frame) {
 void SEGVideoFilter::reportCost(float ms) {
   std::ostringstream text;
   text << kCostMessage << ms;
-  if (eventSink_) eventSink_->postEvent("log", text.str().c_str());
+  tavro_rtc::EventSink* sink;
+  {
+    std::lock_guard<std::mutex> lock(sinkMutex_);
+    sink = eventSink_;
+    if (sink) sink->addRef();
+  }
+  if (!sink) return;
+  sink->postEvent("log", text.str().c_str());
+  sink->release();
 }
 
 }  // namespace tavro

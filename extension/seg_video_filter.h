@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "extension/video_segmentation_wrapper.h"
 #include "host/sdk/tavro_rtc_sdk.h"
@@ -52,6 +53,10 @@ class SEGVideoFilter : public tavro_rtc::VideoFilter {
   bool processFrame(tavro_rtc::VideoFrame* frame);
   void reportCost(float ms);
 
+  // start runs on a host thread of its choosing while the video thread may
+  // post the periodic cost report to the sink; the lock covers only taking
+  // a reference to, or replacing, the stored sink.
+  std::mutex sinkMutex_;
   tavro_rtc::EventSink* eventSink_ = nullptr;
   std::atomic<bool> enabled_{false};
   std::atomic<int32_t> frameCounter_{0};

@@ -34,23 +34,22 @@ VideoSegmentationWrapper::~VideoSegmentationWrapper() {
 }
 
 int32_t VideoSegmentationWrapper::Process(FrameImage image, MaskBuffer& mask) {
-  const bool changed = image.width != config_.inWidth ||
-                       image.height != config_.inHeight ||
-                       mask.width != config_.outWidth ||
-                       mask.height != config_.outHeight ||
+  const bool changed = image.width != inWidth_.load() ||
+                       image.height != inHeight_.load() ||
+                       mask.width != outWidth_.load() ||
+                       mask.height != outHeight_.load() ||
                        configChanged_.load();
   if (changed) {
     // Never re-initialise under a running warm-up; the change is seen again
     // with the next frame.
     if (state_.load() == kWarmingUp) return 1;
-    config_.inWidth = image.width;
-    config_.inHeight = image.height;
-    config_.outWidth = mask.width;
-    config_.outHeight = mask.height;
+    inWidth_.exchange(image.width);
+    inHeight_.exchange(image.height);
+    outWidth_.exchange(mask.width);
+    outHeight_.exchange(mask.height);
     Say("[VideoSegmentationWrapper::Process] resolution changed!");
     initialised_.exchange(false);
-    if (adapter_->init(config_.inWidth, config_.inHeight, config_.outWidth,
-                       config_.outHeight) == 0)
+    if (adapter_->init(image.width, image.height, mask.width, mask.height) == 0)
       initialised_.exchange(true);
     if (state_.load() == kNotReady || configChanged_.load()) {
       configChanged_.exchange(false);
@@ -76,7 +75,16 @@ int32_t VideoSegmentationWrapper::setConfig(SegmentationConfig newConfig) {
   config_.reset = newConfig.reset;
   config_.enableOpticalFlow = newConfig.enableOpticalFlow;
   config_.enableMediaFilter = newConfig.enableMediaFilter;
-  return adapter_->setConfig(config_);
+  return adapter_->setConfig(config());
+}
+
+SegmentationConfig VideoSegmentationWrapper::config() const {
+  SegmentationConfig copy = config_;
+  copy.inWidth = inWidth_.load();
+  copy.inHeight = inHeight_.load();
+  copy.outWidth = outWidth_.load();
+  copy.outHeight = outHeight_.load();
+  return copy;
 }
 
 const char* VideoSegmentationWrapper::version() { return adapter_->version(); }

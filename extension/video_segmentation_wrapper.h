@@ -40,7 +40,7 @@ class VideoSegmentationWrapper {
   virtual const char* version();
 
   // A copy of the current configuration.
-  SegmentationConfig config() const { return config_; }
+  SegmentationConfig config() const;
   int32_t state() const { return state_.load(); }
   bool initialised() const { return initialised_.load(); }
   size_t warmupThreadCount() const { return warmupThreads_.size(); }
@@ -49,7 +49,12 @@ class VideoSegmentationWrapper {
   void doWarmupAsync();
   void warmupBody();
 
+  // The network size and switches; written by setConfig on the host's
+  // property thread. The four sizes live in the atomics below instead,
+  // because Process writes them on the video thread while the property
+  // thread copies the configuration.
   SegmentationConfig config_;
+  std::atomic<int32_t> inWidth_{0}, inHeight_{0}, outWidth_{0}, outHeight_{0};
   std::unique_ptr<MattingInterface> adapter_;
   std::atomic<bool> initialised_{false};
   std::atomic<int32_t> state_{kNotReady};

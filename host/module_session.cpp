@@ -69,12 +69,12 @@ int32_t ModuleSession::process(I420Image& frame, std::vector<uint8_t>& mask) {
   if (!filter_) return 2;
   tavro_rtc::HostVideoFrame* hostFrame =
       tavro_rtc::HostVideoFrame::Create(frame.width, frame.height);
-  hostFrame->i420() = frame.data;
+  hostFrame->setPlanes(frame.data);
   tavro_rtc::VideoFrame* out = nullptr;
   hostFrame->addRef();  // handed to the filter
   const int32_t result = filter_->adaptVideoFrame(hostFrame, &out);
   if (out) out->release();
-  frame.data = hostFrame->i420();
+  hostFrame->getPlanes(frame.data);
   if (hostFrame->attachCount() > 0) mask = hostFrame->alpha();
   hostFrame->release();
   return result;

@@ -6,10 +6,35 @@
 
 namespace tavro_rtc {
 
+size_t HostVideoFrame::VOffset(int32_t width, int32_t height) {
+  if (width <= 0 || height <= 0) return 0;
+  const size_t area = static_cast<size_t>(width) * static_cast<size_t>(height);
+  return area + area / 4;
+}
+
 size_t HostVideoFrame::I420Size(int32_t width, int32_t height) {
   if (width <= 0 || height <= 0) return 0;
   const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
-  return w * h + 2 * (w / 2) * (h / 2);
+  return VOffset(width, height) + (w / 2) * (h / 2);
+}
+
+void HostVideoFrame::setPlanes(const std::vector<uint8_t>& tight) {
+  const size_t area = size_t(width_) * size_t(height_);
+  const size_t chroma = size_t(width_ / 2) * size_t(height_ / 2);
+  if (pixels_.empty() || tight.size() < area + 2 * chroma) return;
+  std::memcpy(pixels_.data(), tight.data(), area + chroma);
+  std::memcpy(pixels_.data() + VOffset(width_, height_),
+              tight.data() + area + chroma, chroma);
+}
+
+void HostVideoFrame::getPlanes(std::vector<uint8_t>& tight) const {
+  const size_t area = size_t(width_) * size_t(height_);
+  const size_t chroma = size_t(width_ / 2) * size_t(height_ / 2);
+  tight.resize(pixels_.empty() ? 0 : area + 2 * chroma);
+  if (pixels_.empty()) return;
+  std::memcpy(tight.data(), pixels_.data(), area + chroma);
+  std::memcpy(tight.data() + area + chroma,
+              pixels_.data() + VOffset(width_, height_), chroma);
 }
 
 HostVideoFrame* HostVideoFrame::Create(int32_t width, int32_t height) {

@@ -39,13 +39,23 @@ TAVRO_SDK_API void* HostRegistrationContext();
 typedef std::function<void(int32_t level, const std::string& text)> LogHandler;
 TAVRO_SDK_API void SetLogHandler(LogHandler handler);
 
-// A host video frame holding one contiguous I420 picture (chroma planes of
-// (width / 2) x (height / 2)) and the last alpha attached to it.
+// A host video frame holding one contiguous I420 picture and the last alpha
+// attached to it. The planes lie where a filter finds them from the width w
+// and height h alone: Y (w x h) at 0, U at w*h, V at w*h + (w*h)/4, chroma
+// planes of (w / 2) x (h / 2). For even sizes the planes are back to back;
+// an odd width or height leaves a gap of a few bytes between U and V.
 class TAVRO_SDK_API HostVideoFrame final : public VideoFrame {
  public:
   // A new frame with one reference for the caller; pixels zeroed.
   static HostVideoFrame* Create(int32_t width, int32_t height);
+  // Bytes of the frame buffer (up to the end of the V plane).
   static size_t I420Size(int32_t width, int32_t height);
+  static size_t VOffset(int32_t width, int32_t height);
+
+  // Copy a tight picture (Y, U, V back to back, chroma (w/2) x (h/2)) into
+  // the frame's planes, and the frame's planes back into one.
+  void setPlanes(const std::vector<uint8_t>& tight);
+  void getPlanes(std::vector<uint8_t>& tight) const;
 
   void addRef() const override;
   int32_t release() const override;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "extension/ref_counted_object.h"
 #include "extension/seg_video_filter.h"
@@ -144,6 +146,9 @@ TEST_F(FilterTest, ReadyFilterReadsContiguousI420) {
     EXPECT_EQ(img.dataY, p);
     EXPECT_EQ(img.dataU - p, c.u);
     EXPECT_EQ(img.dataV - p, c.v);
+    // The V plane as the filter reads it (after a gap behind U for odd
+    // sizes) lies inside the host's buffer.
+    EXPECT_LE(img.dataV + size_t(c.cs) * (c.h / 2), p + frame->i420().size());
     EXPECT_EQ(frame->alpha(), std::vector<uint8_t>(size_t(c.w) * c.h, 200));
     frame->release();
   }
@@ -227,4 +232,27 @@ TEST_F(FilterTest, FixedAnswersAndReleaseFrame) {
   EXPECT_EQ(filter->releaseFrame(frame), 1);
   EXPECT_EQ(frame->refCount(), 1);
   frame->release();
+}
+
+// The host may configure and restart the filter from its own threads while
+// frames run; nothing may be torn (run under the sanitizers).
+TEST_F(FilterTest, PropertyAndStartCallsDuringFrames) {
+  filter->setEnabled(true);
+  std::atomic<bool> done{false};
+  std::thread host([&] {
+    for (int i = 0; !done.load() || i < 200; ++i) {
+      filter->setProperty("configs", i % 2 ? "{\"bokeh\":true,\"prefer_efficiency\":true}"
+                                           : "{\"bokeh\":false,\"prefer_efficiency\":false}");
+      filter->start(HostEventSink::Create(false));  // the filter keeps it
+      if (i > 100000) break;
+    }
+  });
+  for (int i = 0; i < 600; ++i) Push(4 + 2 * (i % 3), 4);
+  done.store(true);
+  host.join();
+  filter->setProperty("configs", "{\"bokeh\":true,\"prefer_efficiency\":true}");
+  const tavro::SegmentationConfig c =
+      static_cast<SEGVideoFilter*>(filter)->wrapper().config();
+  EXPECT_TRUE(c.bokeh);
+  EXPECT_EQ(c.netWidth, 224);
 }

@@ -1,6 +1,8 @@
 // MattingAdapter: sizes, warm-up, and the bokeh composite.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "extension/blend_i420.h"
@@ -168,4 +170,37 @@ TEST(MattingAdapter, ResetsThePipelineOnFirstFrameAfterInitAndWarmup) {
   EXPECT_EQ(run(b), refRun(b, 1));
   EXPECT_EQ(run(a), refRun(a, 0));
   TavroMatting::DestroyMattingFrame(ref);
+}
+
+// The host's property thread changes the switches while frames run; each
+// pipeline call takes them as they are when it starts (run under the
+// sanitizers: nothing may be torn).
+TEST(MattingAdapter, SwitchesChangeWhileFramesRun) {
+  MattingAdapter a;
+  ASSERT_EQ(a.init(48, 32, 48, 32), 0);
+  std::atomic<bool> done{false};
+  std::thread property([&] {
+    SegmentationConfig c;
+    for (int i = 0; !done.load(); ++i) {
+      c.bokeh = i % 2 == 0;
+      c.enableOpticalFlow = i % 3 == 0;
+      c.enableMediaFilter = i % 5 == 0;
+      a.setConfig(c);
+      std::this_thread::yield();
+    }
+  });
+  I420Frame frame(48, 32);
+  std::vector<uint8_t> data;
+  for (int i = 0; i < 6; ++i) {
+    MaskBuffer mask = MaskOf(data, 48, 32);
+    EXPECT_EQ(a.process(Describe(frame), mask), 0);
+  }
+  done.store(true);
+  property.join();
+  SegmentationConfig bokeh;
+  bokeh.bokeh = true;
+  a.setConfig(bokeh);
+  MaskBuffer mask = MaskOf(data, 48, 32);
+  EXPECT_EQ(a.process(Describe(frame), mask), 0);
+  EXPECT_EQ(data, std::vector<uint8_t>(data.size(), 255));
 }
