@@ -10,7 +10,7 @@ and the two masks are compared pixel by pixel.
 
 Last line: "parity: P% of pixels within 1 level (max diff D)"; the exit
 status is 1 below the threshold (99.9% by default), 2 when the engine cannot
-be run.  --self-check compares the float32 twin with a float64 twin instead
+be run, 77 when the validation stills are not there.  --self-check compares the float32 twin with a float64 twin instead
 of the engine (how much one level of rounding moves, no C++ needed).
 
 Run with the interpreter that has torch, from anywhere:
@@ -81,6 +81,9 @@ def main():
         print("parity: 0.0000% of pixels within 1 level (max diff 255)")
         return 2
 
+    if not os.path.exists(os.path.join(data.PORTRAIT, args.list)):
+        print("skipped: no %s under %s (set TAVRO_DATA)" % (args.list, data.PORTRAIT))
+        return 77
     stems = data.read_list(args.list)
     if args.count:
         stems = stems[:args.count]

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <cstdlib>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -15,7 +16,14 @@
 
 namespace {
 
-const char* kClip = "/work/shared/data/video/tennis/images";
+// The datasets live beside the repository (../shared/data from its root);
+// TAVRO_DATA points elsewhere.
+std::string ClipFolder() {
+  if (const char* data = std::getenv("TAVRO_DATA"))
+    return std::string(data) + "/video/tennis/images";
+  const char* src = std::getenv("TAVRO_SOURCE_DIR");
+  return std::string(src ? src : ".") + "/../shared/data/video/tennis/images";
+}
 
 // Decodes a jpg straight to I420 with libyuv (no image library threads in
 // the way of the race detector).
@@ -35,7 +43,8 @@ bool LoadI420(const std::string& path, int& w, int& h, std::vector<uint8_t>& i42
 
 TEST(ClipThroughPipeline, ThirtyFramesWithFlowAndMediaFilter) {
   struct stat st;
-  if (stat(kClip, &st) != 0) GTEST_SKIP() << "clip not present";
+  const std::string clip = ClipFolder();
+  if (stat(clip.c_str(), &st) != 0) GTEST_SKIP() << "clip not present: " << clip;
   tavro::MattingAdapter adapter;
   tavro::SegmentationConfig cfg;
   cfg.enableOpticalFlow = 1;
@@ -47,7 +56,7 @@ TEST(ClipThroughPipeline, ThirtyFramesWithFlowAndMediaFilter) {
     char name[64];
     std::snprintf(name, sizeof name, "/%05d.jpg", i);
     int w = 0, h = 0;
-    if (!LoadI420(std::string(kClip) + name, w, h, i420)) continue;
+    if (!LoadI420(clip + name, w, h, i420)) continue;
     if (!initialised) {
       ASSERT_EQ(adapter.init(w, h, w, h), 0);
       adapter.setConfig(cfg);

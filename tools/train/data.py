@@ -17,7 +17,11 @@ import numpy as np
 
 from tools.train import i420
 
-DATA_ROOT = os.environ.get("TAVRO_DATA", "/work/shared/data")
+# The datasets live beside the repository (../shared/data seen from its root);
+# TAVRO_DATA points elsewhere.
+_REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+DATA_ROOT = os.environ.get("TAVRO_DATA") or os.path.join(
+    os.path.dirname(_REPO), "shared", "data")
 PORTRAIT = os.path.join(DATA_ROOT, "portrait")
 BACKGROUNDS = os.path.join(DATA_ROOT, "backgrounds")
 

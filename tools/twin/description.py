@@ -12,9 +12,9 @@ WEIGHTS_BIN = os.path.join(REPO_ROOT, "model", "portrait_weights.bin")
 
 
 def _load_module():
-    spec = importlib.util.spec_from_file_location("portrait_model", MODEL_PY)
-    mod = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(mod)
+    found = importlib.util.spec_from_file_location("portrait_model", MODEL_PY)
+    mod = importlib.util.module_from_spec(found)
+    found.loader.exec_module(mod)
     return mod
 
 
