@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "impl_x86/conv_kernels.h"
+#include "tests/engine/kernel_test_util.h"
 #include "tests/engine/test_util.h"
 
 using namespace TAVROMATTING;
@@ -22,20 +23,8 @@ struct Shape {
 };
 
 ConvArgs ArgsFor(const Shape& s) {
-  ConvArgs a;
-  a.H = s.H;
-  a.W = s.W;
-  a.Cin = s.Cin;
-  a.C = s.C;
-  a.kh = s.kh;
-  a.kw = s.kw;
-  a.padL = a.padT = a.padB = s.pad;
-  a.padR = s.padR < 0 ? s.pad : s.padR;
-  a.sh = a.sw = s.s;
-  a.dh = a.dw = s.d;
-  a.Ho = (a.H + a.padT + a.padB - (a.kh - 1) * a.dh - 1) / a.sh + 1;
-  a.Wo = (a.W + a.padL + a.padR - (a.kw - 1) * a.dw - 1) / a.sw + 1;
-  return a;
+  return tavro_test::ConvShapeArgs(s.H, s.W, s.Cin, s.C, s.kh, s.kw, s.pad,
+                                   s.padR < 0 ? s.pad : s.padR, s.s, s.d);
 }
 
 std::vector<float> Apply(const FusedAct& act, std::vector<float> v) {
@@ -203,33 +192,8 @@ TEST(ConvKernels, DeconvMembersMatchReference) {
       {4, 6, 4, 2, 4, 1, DeconvTwoOutputSse, kPlain, "two-output 4x4 pad 1"},
   };
   for (const Case& c : cases) {
-    ConvArgs a;
-    a.H = c.H;
-    a.W = c.W;
-    a.Cin = c.Cin;
-    a.C = c.C;
-    a.kh = a.kw = c.k;
-    a.padL = a.padR = a.padT = a.padB = c.pad;
-    a.sh = a.sw = 2;
-    a.Ho = (a.H - 1) * 2 - 2 * c.pad + c.k;
-    a.Wo = (a.W - 1) * 2 - 2 * c.pad + c.k;
-    // Transposed weight: (input channels, kh, kw, output channels).
-    auto in = Random(size_t(a.H) * a.W * a.Cin, 9);
-    auto w = Random(size_t(a.Cin) * c.k * c.k * a.C, 10);
-    auto bias = Random(a.C, 11);
-    const size_t outN = size_t(a.Ho) * a.Wo * a.C;
-    std::vector<float> ref(outN), got(outN);
-    auto w0 = Pack(w, a.Cin, c.k, c.k, a.C, kPlain, true);
-    a.in = in.data();
-    a.bias = bias.data();
-    a.weight = w0.data();
-    a.out = ref.data();
-    DeconvReference(a);
-    auto wp = Pack(w, a.Cin, c.k, c.k, a.C, c.code, true);
-    a.weight = wp.data();
-    a.out = got.data();
-    c.member(a);
-    ExpectNear(got, ref, 1e-5f, c.what);
+    tavro_test::CompareDeconv(tavro_test::DeconvShapeArgs(c.H, c.W, c.Cin, c.C, c.k, c.pad),
+                              c.member, c.code, 9, c.what);
   }
 }
 

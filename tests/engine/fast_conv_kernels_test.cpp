@@ -7,24 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "engine/x86/cpu_info.h"
 #include "impl_x86/conv_kernels.h"
+#include "tests/engine/kernel_test_util.h"
 #include "tests/engine/test_util.h"
 
 using namespace TAVROMATTING;
 using tavro_test::ExpectNear;
+using tavro_test::HaveAvx2Fma;
 using tavro_test::Pack;
 using tavro_test::Random;
 
 namespace {
-
-bool HaveAvx2Fma() {
-  const CpuInfo& cpu = CpuInfo::Get();
-  return cpu.HasAvx() && cpu.HasAvx2() && cpu.HasFma();
-}
-
-#define REQUIRE_AVX2_FMA() \
-  if (!HaveAvx2Fma()) GTEST_SKIP() << "processor without AVX2/FMA"
 
 using Kernel = void (*)(const ConvArgs&);
 
@@ -35,19 +28,8 @@ struct Shape {
 };
 
 ConvArgs ArgsFor(const Shape& s) {
-  ConvArgs a;
-  a.H = s.H;
-  a.W = s.W;
-  a.Cin = s.Cin;
-  a.C = s.C;
-  a.kh = a.kw = s.k;
-  a.padL = a.padT = a.padB = s.pad;
-  a.padR = s.padR < 0 ? s.pad : s.padR;
-  a.sh = a.sw = s.s;
-  a.dh = a.dw = s.d;
-  a.Ho = (a.H + a.padT + a.padB - (a.kh - 1) * a.dh - 1) / a.sh + 1;
-  a.Wo = (a.W + a.padL + a.padR - (a.kw - 1) * a.dw - 1) / a.sw + 1;
-  return a;
+  return tavro_test::ConvShapeArgs(s.H, s.W, s.Cin, s.C, s.k, s.k, s.pad,
+                                   s.padR < 0 ? s.pad : s.padR, s.s, s.d);
 }
 
 std::string Id(const char* what, const Shape& s) {
@@ -247,33 +229,8 @@ TEST(FastConvKernels, DeconvMembersMatchReference) {
       {4, 6, 16, 2, 4, 1, DeconvTwoOutputFma, kPlain, "two-output 4x4 pad 1"},
   };
   for (const Case& c : cases) {
-    ConvArgs a;
-    a.H = c.H;
-    a.W = c.W;
-    a.Cin = c.Cin;
-    a.C = c.C;
-    a.kh = a.kw = c.k;
-    a.padL = a.padR = a.padT = a.padB = c.pad;
-    a.sh = a.sw = 2;
-    a.Ho = (a.H - 1) * 2 - 2 * c.pad + c.k;
-    a.Wo = (a.W - 1) * 2 - 2 * c.pad + c.k;
-    auto in = Random(size_t(a.H) * a.W * a.Cin, 41);
-    auto w = Random(size_t(a.Cin) * c.k * c.k * a.C, 42);
-    auto bias = Random(a.C, 43);
-    const size_t outN = size_t(a.Ho) * a.Wo * a.C;
-    std::vector<float> ref(outN), got(outN + 64, -777.f);
-    auto w0 = Pack(w, a.Cin, c.k, c.k, a.C, kPlain, true);
-    a.in = in.data();
-    a.bias = bias.data();
-    a.weight = w0.data();
-    a.out = ref.data();
-    DeconvReference(a);
-    auto wp = Pack(w, a.Cin, c.k, c.k, a.C, c.code, true);
-    a.weight = wp.data();
-    a.out = got.data();
-    c.member(a);
-    got.resize(outN);
-    ExpectNear(got, ref, 1e-5f, c.what);
+    tavro_test::CompareDeconv(tavro_test::DeconvShapeArgs(c.H, c.W, c.Cin, c.C, c.k, c.pad),
+                              c.member, c.code, 41, c.what);
   }
 }
 

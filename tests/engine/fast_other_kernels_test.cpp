@@ -8,48 +8,16 @@
 #include <limits>
 #include <vector>
 
-#include "engine/x86/cpu_info.h"
 #include "impl_x86/elementwise_kernels.h"
 #include "impl_x86/pooling_kernels.h"
+#include "tests/engine/kernel_test_util.h"
 #include "tests/engine/test_util.h"
 
 using namespace TAVROMATTING;
 using tavro_test::ExpectNear;
+using tavro_test::PoolArgs;
+using tavro_test::RunPool;
 using tavro_test::Random;
-
-namespace {
-
-bool HaveAvx2Fma() {
-  const CpuInfo& cpu = CpuInfo::Get();
-  return cpu.HasAvx() && cpu.HasAvx2() && cpu.HasFma();
-}
-
-#define REQUIRE_AVX2_FMA() \
-  if (!HaveAvx2Fma()) GTEST_SKIP() << "processor without AVX2/FMA"
-
-ConvArgs PoolArgs(int H, int W, int C, int k, int s, int pad) {
-  ConvArgs a;
-  a.H = H;
-  a.W = W;
-  a.C = a.Cin = C;
-  a.kh = a.kw = k;
-  a.sh = a.sw = s;
-  a.padL = a.padR = a.padT = a.padB = pad;
-  a.Ho = (H + 2 * pad - k) / s + 1;
-  a.Wo = (W + 2 * pad - k) / s + 1;
-  return a;
-}
-
-std::vector<float> RunPool(ConvArgs a, const std::vector<float>& in,
-                           const std::function<void(const ConvArgs&)>& f) {
-  std::vector<float> out(size_t(a.Ho) * a.Wo * a.C, -777.f);
-  a.in = in.data();
-  a.out = out.data();
-  f(a);
-  return out;
-}
-
-}  // namespace
 
 TEST(FastPoolingKernels, AvxMembersMatchReference) {
   REQUIRE_AVX2_FMA();

@@ -13,37 +13,14 @@
 #include "impl_x86/activation.h"
 #include "impl_x86/elementwise_kernels.h"
 #include "impl_x86/pooling_kernels.h"
+#include "tests/engine/kernel_test_util.h"
 #include "tests/engine/test_util.h"
 
 using namespace TAVROMATTING;
 using tavro_test::ExpectNear;
+using tavro_test::PoolArgs;
+using tavro_test::RunPool;
 using tavro_test::Random;
-
-namespace {
-
-ConvArgs PoolArgs(int H, int W, int C, int k, int s, int pad) {
-  ConvArgs a;
-  a.H = H;
-  a.W = W;
-  a.Cin = a.C = C;
-  a.kh = a.kw = k;
-  a.sh = a.sw = s;
-  a.padL = a.padR = a.padT = a.padB = pad;
-  a.Ho = (H + 2 * pad - k) / s + 1;
-  a.Wo = (W + 2 * pad - k) / s + 1;
-  return a;
-}
-
-std::vector<float> RunPool(ConvArgs a, const std::vector<float>& in,
-                           const std::function<void(const ConvArgs&)>& f) {
-  std::vector<float> out(size_t(a.Ho) * a.Wo * a.C, -5.f);
-  a.in = in.data();
-  a.out = out.data();
-  f(a);
-  return out;
-}
-
-}  // namespace
 
 TEST(PoolingKernels, SseMembersMatchReference) {
   for (int C : {4, 8, 24}) {
