@@ -26,17 +26,7 @@ Conv::Conv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights) {
   const int names = RecordBlobCount(rec);
   LinkRecord(rec, blobs, (t == "Conv" && names >= 3) ? 2 : 1);
   const uint32_t* p = rec.params;
-  kernelW = p[0];
-  kernelH = p[1];
-  padLeft = p[2];
-  padRight = p[3];
-  padTop = p[4];
-  padBottom = p[5];
-  // Zero strides would divide by zero; the model has none.
-  strideX = p[6] ? p[6] : 1;
-  strideY = p[7] ? p[7] : 1;
-  dilationX = p[8] < 1 ? 1 : p[8];
-  dilationY = p[9] < 1 ? 1 : p[9];
+  ReadWindowParams(p);
   if (!outputs.empty()) outputs[0]->outputTag = p[13];
 
   const int wc = RecordWeightCount(rec, weights);

@@ -3,11 +3,12 @@
 #pragma once
 
 #include "engine/core/layer.h"
+#include "engine/core/window_params.h"
 
 namespace TAVROMATTING {
 namespace core {
 
-class Conv : public virtual Layer {
+class Conv : public virtual Layer, public WindowParams {
  public:
   Conv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights);
   bool PropertyQuery() const override { return kernelW == 1 && kernelH == 1; }
@@ -18,10 +19,6 @@ class Conv : public virtual Layer {
   }
   std::string Description() const override;
 
-  uint32_t kernelW = 1, kernelH = 1;
-  uint32_t padLeft = 0, padRight = 0, padTop = 0, padBottom = 0;
-  uint32_t strideX = 1, strideY = 1;
-  uint32_t dilationX = 1, dilationY = 1;
   uint32_t group = 1;
   Tensor* weight = nullptr;
   Tensor* bias = nullptr;

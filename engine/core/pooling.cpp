@@ -7,18 +7,8 @@ namespace core {
 
 Pooling::Pooling(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights) {
   LinkRecord(rec, blobs, 1);
-  const uint32_t* p = rec.params;
-  kernelW = p[0];
-  kernelH = p[1];
-  padLeft = p[2];
-  padRight = p[3];
-  padTop = p[4];
-  padBottom = p[5];
-  strideX = p[6] ? p[6] : 1;
-  strideY = p[7] ? p[7] : 1;
-  dilationX = p[8] < 1 ? 1 : p[8];
-  dilationY = p[9] < 1 ? 1 : p[9];
-  extra = p[13];
+  ReadWindowParams(rec.params);
+  extra = rec.params[13];
 }
 
 void Pooling::Setup() {

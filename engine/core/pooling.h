@@ -2,11 +2,12 @@
 #pragma once
 
 #include "engine/core/layer.h"
+#include "engine/core/window_params.h"
 
 namespace TAVROMATTING {
 namespace core {
 
-class Pooling : public virtual Layer {
+class Pooling : public virtual Layer, public WindowParams {
  public:
   Pooling(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights);
   void Setup() override;
@@ -14,10 +15,6 @@ class Pooling : public virtual Layer {
   bool IsGlobalAverage() const { return type == "GlobalAveragePool"; }
   bool IsAverage() const { return type == "AveragePool"; }
 
-  uint32_t kernelW = 1, kernelH = 1;
-  uint32_t padLeft = 0, padRight = 0, padTop = 0, padBottom = 0;
-  uint32_t strideX = 1, strideY = 1;
-  uint32_t dilationX = 1, dilationY = 1;
   uint32_t extra = 0;  // record slot 13
 };
 
