@@ -33,6 +33,22 @@ inline void ClipTaps(int i0, int d, int k, int size, int* lo, int* hi) {
   *hi = h < l ? l : h;
 }
 
+// Output row oy's window: returns the input row under kernel row 0 and sets
+// the kernel rows [*lo, *hi) (of kh) that fall inside the image.
+inline int ClipRows(const ConvArgs& a, int oy, int kh, int* lo, int* hi) {
+  const int iy0 = oy * a.sh - a.padT;
+  ClipTaps(iy0, a.dh, kh, a.H, lo, hi);
+  return iy0;
+}
+
+// Output column ox's window: returns the input column under kernel column 0
+// and sets the kernel columns [*lo, *hi) (of kw) that fall inside the image.
+inline int ClipColumns(const ConvArgs& a, int ox, int kw, int* lo, int* hi) {
+  const int ix0 = ox * a.sw - a.padL;
+  ClipTaps(ix0, a.dw, kw, a.W, lo, hi);
+  return ix0;
+}
+
 // Output columns split into [0, left) border, [left, right) interior (a
 // multiple of `step` wide) and [right, Wo) border.
 inline void SplitColumns(const ConvArgs& a, int step, int* left, int* right) {

@@ -30,15 +30,13 @@ void DirectBlocked(const ConvArgs& a) {
   SplitColumns(a, 4, &left, &right);
 
   for (int oy = 0; oy < a.Ho; ++oy) {
-    const int iy0 = oy * a.sh - a.padT;
     int ky0, ky1;
-    ClipTaps(iy0, a.dh, a.kh, a.H, &ky0, &ky1);
+    const int iy0 = ClipRows(a, oy, a.kh, &ky0, &ky1);
     float* orow = a.out + size_t(oy) * a.Wo * outS;
 
     auto borderPixel = [&](int ox) {
-      const int ix0 = ox * a.sw - a.padL;
       int kx0, kx1;
-      ClipTaps(ix0, a.dw, a.kw, a.W, &kx0, &kx1);
+      const int ix0 = ClipColumns(a, ox, a.kw, &kx0, &kx1);
       for (int blk = 0; blk < nb; ++blk) {
         const int m0 = int(layout::BlockStart(blk, B, C));
         __m128 acc[R];

@@ -6,13 +6,11 @@ namespace TAVROMATTING {
 void ConvReference(const ConvArgs& a) {
   const int inS = a.inStride ? a.inStride : a.Cin, outS = a.outStride ? a.outStride : a.C;
   for (int oy = 0; oy < a.Ho; ++oy) {
-    const int iy0 = oy * a.sh - a.padT;
     int ky0, ky1;
-    ClipTaps(iy0, a.dh, a.kh, a.H, &ky0, &ky1);
+    const int iy0 = ClipRows(a, oy, a.kh, &ky0, &ky1);
     for (int ox = 0; ox < a.Wo; ++ox) {
-      const int ix0 = ox * a.sw - a.padL;
       int kx0, kx1;
-      ClipTaps(ix0, a.dw, a.kw, a.W, &kx0, &kx1);
+      const int ix0 = ClipColumns(a, ox, a.kw, &kx0, &kx1);
       float* o = a.out + (size_t(oy) * a.Wo + ox) * outS;
       for (int f = 0; f < a.C; ++f) {
         float s = a.bias ? a.bias[f] : 0.f;
@@ -32,13 +30,11 @@ void ConvReference(const ConvArgs& a) {
 void DepthwiseReference(const ConvArgs& a) {
   const int C = a.C;
   for (int oy = 0; oy < a.Ho; ++oy) {
-    const int iy0 = oy * a.sh - a.padT;
     int ky0, ky1;
-    ClipTaps(iy0, a.dh, a.kh, a.H, &ky0, &ky1);
+    const int iy0 = ClipRows(a, oy, a.kh, &ky0, &ky1);
     for (int ox = 0; ox < a.Wo; ++ox) {
-      const int ix0 = ox * a.sw - a.padL;
       int kx0, kx1;
-      ClipTaps(ix0, a.dw, a.kw, a.W, &kx0, &kx1);
+      const int ix0 = ClipColumns(a, ox, a.kw, &kx0, &kx1);
       float* o = a.out + (size_t(oy) * a.Wo + ox) * C;
       for (int c = 0; c < C; ++c) {
         float s = a.bias ? a.bias[c] : 0.f;

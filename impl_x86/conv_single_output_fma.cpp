@@ -17,9 +17,8 @@ void ConvSingleOutputFma(const ConvArgs& a) {
   int left, right;
   SplitColumns(a, 1, &left, &right);
   for (int oy = 0; oy < a.Ho; ++oy) {
-    const int iy0 = oy * a.sh - a.padT;
     int ky0, ky1;
-    ClipTaps(iy0, a.dh, a.kh, a.H, &ky0, &ky1);
+    const int iy0 = ClipRows(a, oy, a.kh, &ky0, &ky1);
     for (int ox = 0; ox < a.Wo; ++ox) {
       const int ix0 = ox * a.sw - a.padL;
       int kx0 = 0, kx1 = a.kw;  // interior columns: the whole window

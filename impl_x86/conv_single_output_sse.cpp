@@ -15,9 +15,8 @@ namespace {
 void BorderPixel(const ConvArgs& a, int oy, int ox, int iy0, int ky0, int ky1, float bias,
                  int outS) {
   const int Cin = a.Cin;
-  const int ix0 = ox * a.sw - a.padL;
   int kx0, kx1;
-  ClipTaps(ix0, a.dw, a.kw, a.W, &kx0, &kx1);
+  const int ix0 = ClipColumns(a, ox, a.kw, &kx0, &kx1);
   __m128 acc = _mm_setzero_ps();
   float tail = 0.f;
   for (int ky = ky0; ky < ky1; ++ky) {
@@ -42,9 +41,8 @@ void ConvSingleOutput(const ConvArgs& a) {
   int left, right;
   SplitColumns(a, 1, &left, &right);
   for (int oy = 0; oy < a.Ho; ++oy) {
-    const int iy0 = oy * a.sh - a.padT;
     int ky0, ky1;
-    ClipTaps(iy0, a.dh, a.kh, a.H, &ky0, &ky1);
+    const int iy0 = ClipRows(a, oy, a.kh, &ky0, &ky1);
     int ox = 0;
     // Interior with runs that are a multiple of 4: 4 output pixels at a time
     // share each weight load; their 4 partial sums are reduced together.

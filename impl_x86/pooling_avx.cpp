@@ -25,9 +25,8 @@ void PoolAvx(const ConvArgs& a) {
   SplitColumns(a, 4, &left, &right);
   const __m256 lowest = _mm256_set1_ps(-FLT_MAX);
   for (int oy = 0; oy < a.Ho; ++oy) {
-    const int iy0 = oy * a.sh - a.padT;
     int ky0, ky1;
-    ClipTaps(iy0, a.dh, kh, a.H, &ky0, &ky1);
+    const int iy0 = ClipRows(a, oy, kh, &ky0, &ky1);
     float* orow = a.out + size_t(oy) * a.Wo * C;
     auto pixel = [&](int ox, int kx0, int kx1) {
       const int ix0 = ox * sw - a.padL;

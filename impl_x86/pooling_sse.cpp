@@ -21,9 +21,8 @@ void Pool(const ConvArgs& a) {
   SplitColumns(a, 4, &left, &right);
   const __m128 lowest = _mm_set1_ps(-FLT_MAX);
   for (int oy = 0; oy < a.Ho; ++oy) {
-    const int iy0 = oy * a.sh - a.padT;
     int ky0, ky1;
-    ClipTaps(iy0, a.dh, kh, a.H, &ky0, &ky1);
+    const int iy0 = ClipRows(a, oy, kh, &ky0, &ky1);
     float* orow = a.out + size_t(oy) * a.Wo * C;
     for (int c0 = 0; c0 < C; c0 += B) {
       auto pixel = [&](int ox, int kx0, int kx1) {
@@ -66,13 +65,11 @@ void Pool(const ConvArgs& a) {
 void PoolReference(const ConvArgs& a, PoolOp op) {
   const int C = a.C;
   for (int oy = 0; oy < a.Ho; ++oy) {
-    const int iy0 = oy * a.sh - a.padT;
     int ky0, ky1;
-    ClipTaps(iy0, a.dh, a.kh, a.H, &ky0, &ky1);
+    const int iy0 = ClipRows(a, oy, a.kh, &ky0, &ky1);
     for (int ox = 0; ox < a.Wo; ++ox) {
-      const int ix0 = ox * a.sw - a.padL;
       int kx0, kx1;
-      ClipTaps(ix0, a.dw, a.kw, a.W, &kx0, &kx1);
+      const int ix0 = ClipColumns(a, ox, a.kw, &kx0, &kx1);
       const int taps = (ky1 - ky0) * (kx1 - kx0);
       for (int c = 0; c < C; ++c) {
         float acc = op == PoolOp::kMax ? -FLT_MAX : 0.f;
