@@ -177,13 +177,7 @@ TEST(ConvKernels, DepthwiseReferenceIsAPerChannelConvolution) {
 }
 
 TEST(ConvKernels, DeconvMembersMatchReference) {
-  struct Case {
-    int H, W, Cin, C, k, pad;
-    void (*member)(const ConvArgs&);
-    uint32_t code;
-    const char* what;
-  };
-  const Case cases[] = {
+  const tavro_test::DeconvCase cases[] = {
       {20, 20, 8, 4, 2, 0, DeconvStride2Sse4, kBlock4, "2x2 s2 8->4"},
       {5, 6, 4, 6, 2, 0, DeconvStride2Sse4, kBlock4, "2x2 s2 4->6 moved back"},
       {5, 6, 4, 3, 2, 0, DeconvStride2Sse4, kBlock4, "2x2 s2 4->3 partial block"},
@@ -191,10 +185,7 @@ TEST(ConvKernels, DeconvMembersMatchReference) {
       {6, 8, 8, 2, 2, 0, DeconvTwoOutputSse, kPlain, "two-output"},
       {4, 6, 4, 2, 4, 1, DeconvTwoOutputSse, kPlain, "two-output 4x4 pad 1"},
   };
-  for (const Case& c : cases) {
-    tavro_test::CompareDeconv(tavro_test::DeconvShapeArgs(c.H, c.W, c.Cin, c.C, c.k, c.pad),
-                              c.member, c.code, 9, c.what);
-  }
+  for (const auto& c : cases) tavro_test::CompareDeconv(c, 9);
 }
 
 TEST(ConvKernels, DeconvReferenceEqualsScatterDefinition) {

@@ -214,13 +214,7 @@ TEST(FastConvKernels, DepthwiseMembersMatchReference) {
 
 TEST(FastConvKernels, DeconvMembersMatchReference) {
   REQUIRE_AVX2_FMA();
-  struct Case {
-    int H, W, Cin, C, k, pad;
-    Kernel member;
-    uint32_t code;
-    const char* what;
-  };
-  const Case cases[] = {
+  const tavro_test::DeconvCase cases[] = {
       {20, 20, 8, 8, 2, 0, DeconvStride2Fma8, kBlock8, "2x2 s2 8->8"},
       {5, 6, 4, 12, 2, 0, DeconvStride2Fma8, kBlock8, "2x2 s2 4->12 moved back"},
       {5, 6, 4, 5, 2, 0, DeconvStride2Fma8, kBlock8, "2x2 s2 4->5 partial block"},
@@ -228,10 +222,7 @@ TEST(FastConvKernels, DeconvMembersMatchReference) {
       {6, 8, 8, 2, 2, 0, DeconvTwoOutputFma, kPlain, "two-output cin8"},
       {4, 6, 16, 2, 4, 1, DeconvTwoOutputFma, kPlain, "two-output 4x4 pad 1"},
   };
-  for (const Case& c : cases) {
-    tavro_test::CompareDeconv(tavro_test::DeconvShapeArgs(c.H, c.W, c.Cin, c.C, c.k, c.pad),
-                              c.member, c.code, 41, c.what);
-  }
+  for (const auto& c : cases) tavro_test::CompareDeconv(c, 41);
 }
 
 TEST(FastConvKernels, Deconv5x5Stride2MembersMatchReference) {

@@ -59,13 +59,21 @@ inline TAVROMATTING::ConvArgs DeconvShapeArgs(int H, int W, int Cin, int C, int 
   return a;
 }
 
-// Runs `member` with the transposed weight (input channels, kh, kw, output
-// channels) packed as `code` and compares it with the reference member. The
+// A stride-2 transposed-convolution member on one shape.
+struct DeconvCase {
+  int H, W, Cin, C, k, pad;
+  void (*member)(const TAVROMATTING::ConvArgs&);
+  uint32_t code;
+  const char* what;
+};
+
+// Runs `c.member` with the transposed weight (input channels, kh, kw, output
+// channels) packed as `c.code` and compares it with the reference member. The
 // output buffer is pre-filled with a marker so a missed store shows up.
 // Data come from seeds `seed`, `seed + 1` and `seed + 2`.
-inline void CompareDeconv(TAVROMATTING::ConvArgs a, void (*member)(const TAVROMATTING::ConvArgs&),
-                          uint32_t code, uint32_t seed, const char* what) {
+inline void CompareDeconv(const DeconvCase& c, uint32_t seed) {
   using namespace TAVROMATTING;
+  ConvArgs a = DeconvShapeArgs(c.H, c.W, c.Cin, c.C, c.k, c.pad);
   auto in = Random(size_t(a.H) * a.W * a.Cin, seed);
   auto w = Random(size_t(a.Cin) * a.kh * a.kw * a.C, seed + 1);
   auto bias = Random(a.C, seed + 2);
@@ -77,12 +85,12 @@ inline void CompareDeconv(TAVROMATTING::ConvArgs a, void (*member)(const TAVROMA
   a.weight = w0.data();
   a.out = ref.data();
   DeconvReference(a);
-  auto wp = Pack(w, a.Cin, a.kh, a.kw, a.C, code, true);
+  auto wp = Pack(w, a.Cin, a.kh, a.kw, a.C, c.code, true);
   a.weight = wp.data();
   a.out = got.data();
-  member(a);
+  c.member(a);
   got.resize(outN);
-  ExpectNear(got, ref, 1e-5f, what);
+  ExpectNear(got, ref, 1e-5f, c.what);
 }
 
 // Square k x k pooling window, stride s, `pad` on every side.
