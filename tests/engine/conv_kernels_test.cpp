@@ -207,16 +207,9 @@ TEST(ConvKernels, DeconvReferenceEqualsScatterDefinition) {
               want[(size_t(oy) * Wo + ox) * C + o] +=
                   in[(size_t(iy) * W + ix) * Cin + i] * w[((size_t(i) * C + o) * k + ky) * k + kx];
         }
-  ConvArgs a;
-  a.H = H;
-  a.W = W;
-  a.Cin = Cin;
-  a.C = C;
-  a.kh = a.kw = k;
-  a.padL = a.padR = a.padT = a.padB = pad;
-  a.sh = a.sw = s;
-  a.Ho = Ho;
-  a.Wo = Wo;
+  ConvArgs a = tavro_test::DeconvShapeArgs(H, W, Cin, C, k, pad);  // stride s = 2
+  ASSERT_EQ(a.Ho, Ho);
+  ASSERT_EQ(a.Wo, Wo);
   auto w0 = Pack(w, Cin, k, k, C, kPlain, true);
   std::vector<float> got(want.size());
   a.in = in.data();
