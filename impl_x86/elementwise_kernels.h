@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "impl_x86/activation.h"
 
@@ -19,6 +20,16 @@ struct ResizeArgs {
 // Source coordinate scale per axis (in / out, or (in-1)/(out-1) with
 // align-corners and out >= 2), in single precision.
 float ResizeScale(int in, int out, bool alignCorners);
+
+// One output coordinate of a bilinear resize: the two source indices (the
+// second clamped to the last row/column) and the weight of the second.
+struct BilinearTap {
+  int i0, i1;
+  float w;
+};
+// Taps of all `out` output coordinates for a source of n with scale s.
+// Defined in the baseline-ISA file so every member shares one copy.
+std::vector<BilinearTap> BilinearTaps(int n, int out, float s);
 void ResizeNearest(const ResizeArgs& a);          // any C (row copies)
 void ResizeBilinearReference(const ResizeArgs& a);
 void ResizeBilinearSse(const ResizeArgs& a);      // C % 4 == 0 vectorised

@@ -43,15 +43,8 @@ void ResizeNearest(const ResizeArgs& a) {
   }
 }
 
-namespace {
-
-struct Tap {
-  int i0, i1;
-  float w;
-};
-
-std::vector<Tap> BilinearTaps(int n, int out, float s) {
-  std::vector<Tap> t(out);
+std::vector<BilinearTap> BilinearTaps(int n, int out, float s) {
+  std::vector<BilinearTap> t(out);
   for (int o = 0; o < out; ++o) {
     const float f = float(o) * s;
     int i0 = int(f);
@@ -62,6 +55,8 @@ std::vector<Tap> BilinearTaps(int n, int out, float s) {
   }
   return t;
 }
+
+namespace {
 
 template <bool SSE>
 void Bilinear(const ResizeArgs& a) {

@@ -10,23 +10,6 @@
 namespace TAVROMATTING {
 namespace {
 
-struct TapAvx {
-  int i0, i1;
-  float w;
-};
-
-std::vector<TapAvx> TapsAvx(int n, int out, float s) {
-  std::vector<TapAvx> t(out);
-  for (int o = 0; o < out; ++o) {
-    const float f = float(o) * s;
-    int i0 = int(f);
-    if (i0 > n - 1) i0 = n - 1;
-    t[o].i0 = i0;
-    t[o].i1 = i0 + 1 < n ? i0 + 1 : n - 1;
-    t[o].w = f - float(i0);
-  }
-  return t;
-}
 
 }  // namespace
 
@@ -35,8 +18,8 @@ std::vector<TapAvx> TapsAvx(int n, int out, float s) {
 
 void ResizeBilinearAvx2(const ResizeArgs& a) {
   const int C = a.C;
-  const std::vector<TapAvx> ty = TapsAvx(a.H, a.Ho, ResizeScale(a.H, a.Ho, a.alignCorners));
-  const std::vector<TapAvx> tx = TapsAvx(a.W, a.Wo, ResizeScale(a.W, a.Wo, a.alignCorners));
+  const std::vector<BilinearTap> ty = BilinearTaps(a.H, a.Ho, ResizeScale(a.H, a.Ho, a.alignCorners));
+  const std::vector<BilinearTap> tx = BilinearTaps(a.W, a.Wo, ResizeScale(a.W, a.Wo, a.alignCorners));
   const size_t rowFloats = size_t(a.Wo) * C;
   std::vector<float> buf0(rowFloats + 8), buf1(rowFloats + 8);
   float* row0 = buf0.data();
