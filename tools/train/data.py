@@ -74,6 +74,9 @@ class Backgrounds:
 
 # Camera frame shapes the filter meets: (aspect w/h, probability).
 FRAME_ASPECTS = ((16 / 9, 0.55), (4 / 3, 0.25), (9 / 16, 0.12), (3 / 4, 0.08))
+# Share of samples that take the photo itself as the frame; the rest place
+# the person into a wider frame (border extension or a new background).
+STILL_SHARE = 0.5
 CANVAS_SHORT = 256          # canvas short side in pixels before the squeeze
 
 
@@ -230,18 +233,19 @@ def camera_frame(stills, backgrounds, index, rng):
     full_body = stills.stems[index].startswith(FULL_BODY_SOURCES)
     img, mask = _source_geometry(*stills.get(index), rng)
     mode = rng.random()
-    if mode < 0.35:
+    if mode < STILL_SHARE:
         # The photo itself as the frame (portrait phone frames, and the
-        # geometry of evaluating on the stills directly).
+        # geometry of evaluating on the stills directly): half of them whole,
+        # half a random window of at least 3/4 of each side.
         h, w = mask.shape
-        z = rng.uniform(0.75, 1.0)
+        z = 1.0 if rng.random() < 0.5 else rng.uniform(0.75, 1.0)
         cw, chh = max(16, int(w * z)), max(16, int(h * z))
         x = int(rng.integers(0, w - cw + 1))
         y = int(rng.integers(0, h - chh + 1))
         return img[y:y + chh, x:x + cw], mask[y:y + chh, x:x + cw]
     cw, ch = _canvas_size(rng)
     pw, ph, x0, y0 = _placement(img, cw, ch, rng, full_body)
-    if mode < 0.65:
+    if mode < STILL_SHARE + (1.0 - STILL_SHARE) * 0.45:
         res = _extend(img, mask, pw, ph, x0, y0, cw, ch, rng)
         if res is not None:
             return res
