@@ -55,6 +55,28 @@ class Schedule(unittest.TestCase):
             self.assertEqual((w % 32, h % 32), (0, 0))   # five stride-2 levels
 
 
+class WeightAverageUpdate(unittest.TestCase):
+    def test_average_moves_parameters_and_statistics_toward_the_net(self):
+        torch.manual_seed(1)
+        a, b = TwinNet(train_form=True), TwinNet(train_form=True)
+        with torch.no_grad():
+            for m in b.modules():
+                if isinstance(m, torch.nn.BatchNorm2d):
+                    m.running_mean.uniform_(-1, 1)
+                    m.num_batches_tracked.fill_(7)
+        avg = train.WeightAverage(a, 0.75)
+        avg.update(b)
+        for x, y, z in zip(avg.module.state_dict().values(),
+                           a.state_dict().values(), b.state_dict().values()):
+            if x.dtype.is_floating_point:
+                torch.testing.assert_close(x, 0.75 * y + 0.25 * z)
+            else:
+                self.assertTrue(torch.equal(x, z))
+        # The net itself is untouched and the average is a separate copy.
+        for p in a.parameters():
+            self.assertFalse(any(p is q for q in avg.module.parameters()))
+
+
 class Iou(unittest.TestCase):
     def test_iou_cases(self):
         a = np.zeros((4, 4), bool)
@@ -96,6 +118,10 @@ class EndToEnd(unittest.TestCase):
             ck = torch.load(os.path.join(run, "last.pt"))
             self.assertEqual((ck["epoch"], ck["step"]), (2, 4))
             self.assertEqual([h["epoch"] for h in ck["history"]], [0, 1])
+            # The weight average is checkpointed beside the raw weights and
+            # lags behind them.
+            self.assertFalse(all(torch.equal(ck["ema"][k], v)
+                                 for k, v in ck["model"].items()))
 
             out = os.path.join(tmp, "w.bin")
             res = _run(["tools/train/export.py", "--checkpoint",

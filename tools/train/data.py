@@ -76,7 +76,7 @@ class Backgrounds:
 FRAME_ASPECTS = ((16 / 9, 0.55), (4 / 3, 0.25), (9 / 16, 0.12), (3 / 4, 0.08))
 # Share of samples that take the photo itself as the frame; the rest place
 # the person into a wider frame (border extension or a new background).
-STILL_SHARE = 0.5
+STILL_SHARE = 0.65
 CANVAS_SHORT = 256          # canvas short side in pixels before the squeeze
 
 

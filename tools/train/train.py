@@ -14,6 +14,7 @@ Batches are derived from (seed, epoch, batch index) alone, so a resumed run
 draws the same samples it would have drawn without the interruption.
 """
 import argparse
+import copy
 import json
 import math
 import os
@@ -58,6 +59,9 @@ def parse_args(argv=None):
     p.add_argument("--restart-schedule", action="store_true",
                    help="when starting from --init: keep weights and optimizer "
                         "but begin a fresh schedule (step, time, epoch)")
+    p.add_argument("--ema", type=float, default=0.999,
+                   help="decay of the weight average that is validated and "
+                        "exported (0 = validate the raw weights)")
     p.add_argument("--val-size", default="320x224")
     p.add_argument("--val-count", type=int, default=0,
                    help="validate on the first N stills only (0 = all; for trials)")
@@ -136,6 +140,27 @@ def _produce(args, stills, backgrounds, epoch, fine, start, q, stop):
     q.put(None)
 
 
+class WeightAverage:
+    """Exponential moving average of a network's parameters and float
+    buffers (the batch-norm running statistics); integer buffers are copied."""
+
+    def __init__(self, net, decay):
+        self.module = copy.deepcopy(net)
+        self.module.eval()
+        self.decay = decay
+
+    @torch.no_grad()
+    def update(self, net):
+        d = self.decay
+        for a, p in zip(self.module.parameters(), net.parameters()):
+            a.mul_(d).add_(p.detach(), alpha=1.0 - d)
+        for a, b in zip(self.module.buffers(), net.buffers()):
+            if a.dtype.is_floating_point:
+                a.mul_(d).add_(b, alpha=1.0 - d)
+            else:
+                a.copy_(b)
+
+
 def save(path, state):
     tmp = path + ".tmp"
     torch.save(state, tmp)
@@ -155,6 +180,10 @@ def main(argv=None):
     net = net.to(memory_format=torch.channels_last)
     opt = torch.optim.AdamW(net.parameters(), lr=args.lr,
                             weight_decay=args.weight_decay)
+    # An exponential moving average of the weights (batch-norm statistics
+    # included) is what gets validated and exported: it smooths out the last
+    # few hundred steps' noise at no training cost.
+    ema = WeightAverage(net, args.ema) if args.ema > 0 else None
     state = {"epoch": 0, "batch": 0, "step": 0, "best_iou": -1.0, "history": [],
              "seconds": 0.0, "fine": False}
     last = os.path.join(args.run, "last.pt")
@@ -165,6 +194,8 @@ def main(argv=None):
         net.load_state_dict(ck["model"])
         if "optimizer" in ck:
             opt.load_state_dict(ck["optimizer"])
+        if ema is not None:
+            ema.module.load_state_dict(ck.get("ema", ck["model"]))
         if "torch_rng" in ck:
             torch.set_rng_state(ck["torch_rng"])
         for k in state:
@@ -187,7 +218,9 @@ def main(argv=None):
         len(valset), "val stills at", args.val_size)
 
     def checkpoint():
+        extra = {"ema": ema.module.state_dict()} if ema is not None else {}
         save(last, {"model": net.state_dict(), "optimizer": opt.state_dict(),
+                    **extra,
                     "torch_rng": torch.get_rng_state(), "args": vars(args),
                     **state})
 
@@ -221,6 +254,8 @@ def main(argv=None):
             opt.zero_grad(set_to_none=True)
             loss.backward()
             opt.step()
+            if ema is not None:
+                ema.update(net)
             state["step"] += 1
             state["batch"] = b + 1
             now = time.time()
@@ -248,7 +283,8 @@ def main(argv=None):
         tick = time.time()
         train_loss = loss_sum / max(1, seen)
         v0 = time.time()
-        res = evaluate.evaluate(net, valset, losses.segmentation_loss)
+        judged = ema.module if ema is not None else net
+        res = evaluate.evaluate(judged, valset, losses.segmentation_loss)
         state["seconds"] += time.time() - v0
         state["epoch"], state["batch"] = epoch + 1, 0
         rec = {"epoch": epoch, "train_loss": train_loss, "val_loss": res["loss"],
@@ -260,11 +296,11 @@ def main(argv=None):
         log("EPOCH", json.dumps(rec))
         if res["mean_iou"] > state["best_iou"]:
             state["best_iou"] = res["mean_iou"]
-            torch.save({"model": net.state_dict(), "epoch": epoch,
+            torch.save({"model": judged.state_dict(), "epoch": epoch,
                         "val_iou": res["mean_iou"]},
                        os.path.join(args.run, "best.pt"))
             weights_io.write(os.path.join(args.run, "best_weights.bin"),
-                             net.folded_weights())
+                             judged.folded_weights())
             log("new best val IoU %.4f" % res["mean_iou"])
         checkpoint()
         last_ckpt = time.time()
