@@ -72,7 +72,7 @@ class WeightAverageUpdate(unittest.TestCase):
                 torch.testing.assert_close(x, 0.75 * y + 0.25 * z)
             else:
                 self.assertTrue(torch.equal(x, z))
-        # The net itself is untouched and the average is a separate copy.
+        # The average is a copy of its own: no parameter is shared with the net.
         for p in a.parameters():
             self.assertFalse(any(p is q for q in avg.module.parameters()))
 
