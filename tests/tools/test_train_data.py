@@ -43,6 +43,59 @@ class Samples(unittest.TestCase):
             self.assertGreater(min(mask.shape), 8)
 
 
+class _FakeStills:
+    """One full-body photo: a person standing in the middle third."""
+    stems = ["ccp_fake"]
+
+    def __len__(self):
+        return 1
+
+    def get(self, i):
+        img = np.full((300, 200, 3), 90, np.uint8)
+        mask = np.zeros((300, 200), np.uint8)
+        mask[40:280, 70:130] = 255
+        img[mask > 0] = (40, 160, 220)
+        return img, mask
+
+
+class _FakeBackgrounds:
+    def __len__(self):
+        return 2
+
+    def get(self, i):
+        return np.full((360, 640, 3), 30 + 100 * i, np.uint8)
+
+
+class SmallFigures(unittest.TestCase):
+    def setUp(self):
+        self.saved = data.SMALL_SHARE, data.STILL_SHARE
+        data.SMALL_SHARE, data.STILL_SHARE = 1.0, 0.0
+
+    def tearDown(self):
+        data.SMALL_SHARE, data.STILL_SHARE = self.saved
+
+    def test_person_shrinks_into_a_wide_scene(self):
+        # The person, not the whole photo, is scaled to a small share of the
+        # frame height, and nothing else in the frame is labelled person.
+        for k in range(40):
+            rng = np.random.default_rng([5, k])
+            frame, mask = data.camera_frame(_FakeStills(), _FakeBackgrounds(),
+                                            0, rng)
+            rows = np.nonzero((mask > 127).any(axis=1))[0]
+            if len(rows) == 0:
+                continue                  # placed out of the frame: allowed
+            person = rows.max() - rows.min() + 1
+            self.assertLess(person, 0.55 * mask.shape[0], k)
+            self.assertLess((mask > 127).mean(), 0.2, k)
+            colour = np.abs(frame.astype(int) - (40, 160, 220)).sum(axis=2) < 60
+            self.assertLess(np.logical_and(colour, mask < 64).mean(), 0.01, k)
+
+    def test_empty_mask_has_no_person_box(self):
+        img = np.zeros((20, 20, 3), np.uint8)
+        self.assertIsNone(data._person_crop(img, np.zeros((20, 20), np.uint8),
+                                            np.random.default_rng(0)))
+
+
 class Loss(unittest.TestCase):
     def test_perfect_prediction_beats_wrong_one(self):
         t = torch.zeros(2, 1, 32, 32)

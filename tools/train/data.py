@@ -134,6 +134,37 @@ def _placement(img, cw, ch, rng, full_body):
     return pw, ph, x0, y0
 
 
+# Share of composites from full-body photos that shrink the person to a small
+# figure in a wide scene (people across a room, a street, a stage).
+SMALL_SHARE = 0.3
+
+
+def _person_crop(img, mask, rng):
+    """The photo cut down to its person's bounding box plus a small margin,
+    or None when the mask is empty."""
+    ys, xs = np.nonzero(mask > 127)
+    if len(xs) == 0:
+        return None
+    h, w = mask.shape
+    mx = int((xs.max() - xs.min()) * rng.uniform(0.03, 0.15)) + 2
+    my = int((ys.max() - ys.min()) * rng.uniform(0.03, 0.15)) + 2
+    x0, x1 = max(0, xs.min() - mx), min(w, xs.max() + 1 + mx)
+    y0, y1 = max(0, ys.min() - my), min(h, ys.max() + 1 + my)
+    return img[y0:y1, x0:x1], mask[y0:y1, x0:x1]
+
+
+def _small_placement(img, cw, ch, rng):
+    """Size and corner of a person cropped to its box, 0.15 to 0.5 of the
+    frame height, standing somewhere in the lower two thirds."""
+    ih, iw = img.shape[:2]
+    rel = np.exp(rng.uniform(np.log(0.15), np.log(0.5)))
+    ph = max(8, int(round(ch * rel)))
+    pw = max(4, int(round(iw * ph / ih)))
+    x0 = int(round(rng.uniform(-0.2 * pw, cw - 0.8 * pw)))
+    bottom = rng.uniform(max(ph, ch / 3), ch + 0.1 * ph)
+    return pw, ph, x0, int(round(bottom - ph))
+
+
 def _paste(dst, src, x0, y0):
     """Pastes src onto dst at (x0, y0) with clipping; returns the region."""
     h, w = src.shape[:2]
@@ -244,12 +275,23 @@ def camera_frame(stills, backgrounds, index, rng):
         y = int(rng.integers(0, h - chh + 1))
         return img[y:y + chh, x:x + cw], mask[y:y + chh, x:x + cw]
     cw, ch = _canvas_size(rng)
-    pw, ph, x0, y0 = _placement(img, cw, ch, rng, full_body)
+    crop = _person_crop(img, mask, rng) if (
+        full_body and rng.random() < SMALL_SHARE) else None
+    if crop is not None:
+        # Small figures always go onto a person-free background: extending
+        # a tight crop's borders would smear the person across the frame,
+        # and a blurred still behind them would be a large person labelled
+        # as background.
+        img, mask = crop
+        pw, ph, x0, y0 = _small_placement(img, cw, ch, rng)
+        mode = 1.0
+    else:
+        pw, ph, x0, y0 = _placement(img, cw, ch, rng, full_body)
     if mode < STILL_SHARE + (1.0 - STILL_SHARE) * 0.45:
         res = _extend(img, mask, pw, ph, x0, y0, cw, ch, rng)
         if res is not None:
             return res
-    if rng.random() < 0.8:
+    if crop is not None or rng.random() < 0.8:
         bg = backgrounds.get(int(rng.integers(len(backgrounds))))
         if rng.random() < 0.5:
             bg = bg[:, ::-1]
