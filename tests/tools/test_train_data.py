@@ -2,6 +2,7 @@
 import os
 import unittest
 
+import cv2
 import numpy as np
 import torch
 
@@ -44,8 +45,13 @@ class Samples(unittest.TestCase):
 
 
 class _FakeStills:
-    """One full-body photo: a person standing in the middle third."""
+    """One full-body photo: a person standing in the middle third, with a
+    soft outline; teacher(truth) gives the teacher channel if set."""
     stems = ["ccp_fake"]
+
+    def __init__(self, teacher=None, teacher_weight=0.0):
+        self.teacher = teacher
+        self.teacher_weight = teacher_weight
 
     def __len__(self):
         return 1
@@ -54,8 +60,11 @@ class _FakeStills:
         img = np.full((300, 200, 3), 90, np.uint8)
         mask = np.zeros((300, 200), np.uint8)
         mask[40:280, 70:130] = 255
-        img[mask > 0] = (40, 160, 220)
-        return img, mask
+        mask = cv2.GaussianBlur(mask, (0, 0), 2.0)
+        img[mask > 127] = (40, 160, 220)
+        if self.teacher is None:
+            return img, mask
+        return img, np.dstack([mask, self.teacher(mask)])
 
 
 class _FakeBackgrounds:
@@ -94,6 +103,32 @@ class SmallFigures(unittest.TestCase):
         img = np.zeros((20, 20, 3), np.uint8)
         self.assertIsNone(data._person_crop(img, np.zeros((20, 20), np.uint8),
                                             np.random.default_rng(0)))
+
+
+class TeacherChannel(unittest.TestCase):
+    """Every way of building a frame must move the teacher's mask exactly as
+    it moves the true one, and blend it in by the teacher weight."""
+
+    def samples(self, stills):
+        out = []
+        for k in range(48):
+            rng = np.random.default_rng([9, k])
+            out.append(data.training_sample(stills, _FakeBackgrounds(), 0,
+                                            160, 112, rng)[1])
+        return out
+
+    def test_teacher_follows_the_truth_through_every_step(self):
+        saved = data.SMALL_SHARE
+        data.SMALL_SHARE = 0.5          # small figures too
+        try:
+            plain = self.samples(_FakeStills())
+            same = self.samples(_FakeStills(lambda m: m, 0.4))
+            none = self.samples(_FakeStills(np.zeros_like, 0.4))
+        finally:
+            data.SMALL_SHARE = saved
+        for k, (p, s, n) in enumerate(zip(plain, same, none)):
+            np.testing.assert_allclose(s, p, atol=1e-5, err_msg=str(k))
+            np.testing.assert_allclose(n, 0.6 * p, atol=1e-5, err_msg=str(k))
 
 
 class Loss(unittest.TestCase):

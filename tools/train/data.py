@@ -24,6 +24,8 @@ DATA_ROOT = os.environ.get("TAVRO_DATA") or os.path.join(
     os.path.dirname(_REPO), "shared", "data")
 PORTRAIT = os.path.join(DATA_ROOT, "portrait")
 BACKGROUNDS = os.path.join(DATA_ROOT, "backgrounds")
+# Teacher masks written by tools/distill/teacher.py.
+TEACHER = os.path.join(_REPO, "tools", "train", "cache", "teacher")
 
 cv2.setNumThreads(1)
 
@@ -39,14 +41,31 @@ def _read_bytes(path):
 
 
 class Stills:
-    """Encoded image/mask pairs of one list, held in memory."""
+    """Encoded image/mask pairs of one list, held in memory.
 
-    def __init__(self, stems):
+    With teacher_weight > 0 each still also carries the teacher's soft mask:
+    get() then returns the masks stacked as two channels (truth, teacher),
+    every geometric step of a sample moves both alike, and the target
+    becomes (1 - w) * truth + w * teacher."""
+
+    def __init__(self, stems, teacher_weight=0.0):
         self.stems = list(stems)
         self.images = [_read_bytes(os.path.join(PORTRAIT, "images", s + ".jpg"))
                        for s in self.stems]
         self.masks = [_read_bytes(os.path.join(PORTRAIT, "masks", s + ".png"))
                       for s in self.stems]
+        self.teacher_weight = teacher_weight
+        self.soft = []
+        if teacher_weight > 0:
+            missing = [s for s in self.stems
+                       if not os.path.exists(os.path.join(TEACHER, s + ".png"))]
+            if missing:
+                raise FileNotFoundError(
+                    "%d teacher masks missing in %s (first %s); make them with "
+                    "python3 -m tools.distill.teacher" % (
+                        len(missing), TEACHER, missing[0]))
+            self.soft = [_read_bytes(os.path.join(TEACHER, s + ".png"))
+                         for s in self.stems]
 
     def __len__(self):
         return len(self.stems)
@@ -57,7 +76,28 @@ class Stills:
         if mask.shape != img.shape[:2]:
             mask = cv2.resize(mask, (img.shape[1], img.shape[0]),
                               interpolation=cv2.INTER_NEAREST)
+        if self.soft:
+            soft = cv2.imdecode(self.soft[i], cv2.IMREAD_GRAYSCALE)
+            if soft.shape != mask.shape:
+                soft = cv2.resize(soft, (mask.shape[1], mask.shape[0]),
+                                  interpolation=cv2.INTER_LINEAR)
+            mask = np.dstack([mask, soft])
         return img, mask
+
+
+def _truth(mask):
+    """The ground-truth channel of a mask that may carry a teacher channel."""
+    return mask[..., 0] if mask.ndim == 3 else mask
+
+
+def target(mask, width, height, teacher_weight):
+    """Float training target at the work size from a one- or two-channel
+    mask."""
+    t = cv2.resize(mask, (width, height),
+                   interpolation=cv2.INTER_AREA).astype(np.float32) / 255.0
+    if t.ndim == 3:
+        t = (1.0 - teacher_weight) * t[..., 0] + teacher_weight * t[..., 1]
+    return t
 
 
 class Backgrounds:
@@ -96,7 +136,7 @@ def _source_geometry(img, mask, rng):
     if rng.random() < 0.5:
         img, mask = img[:, ::-1], mask[:, ::-1]
     if rng.random() < 0.4:
-        h, w = mask.shape
+        h, w = mask.shape[:2]
         m = cv2.getRotationMatrix2D((w / 2, h / 2), rng.uniform(-12, 12), 1.0)
         img = cv2.warpAffine(img, m, (w, h), flags=cv2.INTER_LINEAR,
                              borderMode=cv2.BORDER_REPLICATE)
@@ -142,10 +182,10 @@ SMALL_SHARE = 0.3
 def _person_crop(img, mask, rng):
     """The photo cut down to its person's bounding box plus a small margin,
     or None when the mask is empty."""
-    ys, xs = np.nonzero(mask > 127)
+    ys, xs = np.nonzero(_truth(mask) > 127)
     if len(xs) == 0:
         return None
-    h, w = mask.shape
+    h, w = mask.shape[:2]
     mx = int((xs.max() - xs.min()) * rng.uniform(0.03, 0.15)) + 2
     my = int((ys.max() - ys.min()) * rng.uniform(0.03, 0.15)) + 2
     x0, x1 = max(0, xs.min() - mx), min(w, xs.max() + 1 + mx)
@@ -199,18 +239,23 @@ def _extend(img, mask, pw, ph, x0, y0, cw, ch, rng):
 
 
 def _composite(img, mask, pw, ph, x0, y0, bg):
-    """The person (by its mask) alpha-blended onto a background canvas."""
+    """The person (by its true mask) alpha-blended onto a background canvas.
+    A teacher channel is capped by the true alpha: whatever the teacher saw
+    outside the pasted person is now background."""
     img = cv2.resize(img, (pw, ph), interpolation=cv2.INTER_AREA)
     mask = cv2.resize(mask, (pw, ph), interpolation=cv2.INTER_LINEAR)
     ch, cw = bg.shape[:2]
     layer = np.zeros_like(bg)
-    alpha = np.zeros((ch, cw), np.uint8)
+    out_mask = np.zeros((ch, cw) + mask.shape[2:], np.uint8)
     if _paste(layer, img, x0, y0) is None:
-        return bg, alpha
-    _paste(alpha, mask, x0, y0)
+        return bg, out_mask
+    _paste(out_mask, mask, x0, y0)
+    alpha = _truth(out_mask)
     a = alpha.astype(np.float32) / 255.0
     out = cv2.blendLinear(layer, bg, a, 1.0 - a)
-    return out, alpha
+    if out_mask.ndim == 3:
+        out_mask[..., 1] = np.minimum(out_mask[..., 1], alpha)
+    return out, out_mask
 
 
 def _photometric(img, rng):
@@ -268,7 +313,7 @@ def camera_frame(stills, backgrounds, index, rng):
         # The photo itself as the frame (portrait phone frames, and the
         # geometry of evaluating on the stills directly): half of them whole,
         # half a random window of at least 3/4 of each side.
-        h, w = mask.shape
+        h, w = mask.shape[:2]
         z = 1.0 if rng.random() < 0.5 else rng.uniform(0.75, 1.0)
         cw, chh = max(16, int(w * z)), max(16, int(h * z))
         x = int(rng.integers(0, w - cw + 1))
@@ -308,11 +353,10 @@ def training_sample(stills, backgrounds, index, width, height, rng):
     """(B,G,R bytes height x width x 3, float target height x width in [0,1])."""
     frame, mask = camera_frame(stills, backgrounds, index, rng)
     frame = _photometric(frame, rng)
-    h, w = mask.shape
+    h, w = mask.shape[:2]
     frame, mask = frame[:h - h % 2, :w - w % 2], mask[:h - h % 2, :w - w % 2]
     x = i420.network_input(frame, width, height)
-    t = cv2.resize(mask, (width, height), interpolation=cv2.INTER_AREA)
-    return x, t.astype(np.float32) / 255.0
+    return x, target(mask, width, height, stills.teacher_weight)
 
 
 def training_batch(stills, backgrounds, indices, width, height, rng):
@@ -325,8 +369,7 @@ def training_batch(stills, backgrounds, indices, width, height, rng):
                 stills.stems[int(i)], e), flush=True)
             img, mask = stills.get(int(i))
             x = still_as_frame(img, width, height)
-            t = cv2.resize(mask, (width, height),
-                           interpolation=cv2.INTER_AREA).astype(np.float32) / 255.0
+            t = target(mask, width, height, stills.teacher_weight)
         xs.append(x)
         ts.append(t)
     return np.stack(xs), np.stack(ts)

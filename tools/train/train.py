@@ -62,6 +62,9 @@ def parse_args(argv=None):
     p.add_argument("--ema", type=float, default=0.999,
                    help="decay of the weight average that is validated and "
                         "exported (0 = validate the raw weights)")
+    p.add_argument("--teacher-weight", type=float, default=0.0,
+                   help="share of the teacher's soft mask in the target "
+                        "(needs python3 -m tools.distill.teacher first)")
     p.add_argument("--val-size", default="320x224")
     p.add_argument("--val-count", type=int, default=0,
                    help="validate on the first N stills only (0 = all; for trials)")
@@ -208,7 +211,7 @@ def main(argv=None):
             "best", state["best_iou"])
     log("args", json.dumps(vars(args)))
 
-    stills = data.Stills(data.read_list("train.txt"))
+    stills = data.Stills(data.read_list("train.txt"), args.teacher_weight)
     backgrounds = data.Backgrounds()
     vw, vh = (int(v) for v in args.val_size.split("x"))
     val_stems = data.read_list("val.txt")
