@@ -19,7 +19,7 @@ import tempfile
 import cv2
 import numpy as np
 
-from tools.train import data
+from tools.train import data, evaluate
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 MODELS = os.path.join(HERE, "node_modules", "@vladmandic", "human-models", "models")
@@ -28,23 +28,19 @@ CHUNK = 256
 
 
 def label(images, model="selfie", size=(256, 256)):
-    """Teacher probability maps (uint8, same size as each B,G,R image)."""
+    """Teacher probability maps (uint8, same size as each B,G,R image), from
+    one Node run over all the images given."""
     w, h = size
-    out = []
     with tempfile.TemporaryDirectory() as tmp:
         src, dst = os.path.join(tmp, "in.raw"), os.path.join(tmp, "out.raw")
-        for k in range(0, len(images), CHUNK):
-            part = images[k:k + CHUNK]
-            np.stack([cv2.cvtColor(cv2.resize(im, (w, h), interpolation=cv2.INTER_AREA),
-                                   cv2.COLOR_BGR2RGB) for im in part]).tofile(src)
-            subprocess.run(["node", os.path.join(HERE, "label.mjs"),
-                            os.path.join(MODELS, model + ".json"), src, dst],
-                           check=True, stdout=subprocess.DEVNULL)
-            masks = np.fromfile(dst, np.uint8).reshape(len(part), h, w)
-            out += [cv2.resize(m, (im.shape[1], im.shape[0]),
-                               interpolation=cv2.INTER_LINEAR)
-                    for m, im in zip(masks, part)]
-    return out
+        np.stack([cv2.cvtColor(cv2.resize(im, (w, h), interpolation=cv2.INTER_AREA),
+                               cv2.COLOR_BGR2RGB) for im in images]).tofile(src)
+        subprocess.run(["node", os.path.join(HERE, "label.mjs"),
+                        os.path.join(MODELS, model + ".json"), src, dst],
+                       check=True, stdout=subprocess.DEVNULL)
+        masks = np.fromfile(dst, np.uint8).reshape(len(images), h, w)
+    return [cv2.resize(m, (im.shape[1], im.shape[0]), interpolation=cv2.INTER_LINEAR)
+            for m, im in zip(masks, images)]
 
 
 def main():
@@ -58,15 +54,13 @@ def main():
     stills = data.Stills(stems)
     os.makedirs(CACHE, exist_ok=True)
     ious = {}
-    for k in range(0, len(stems), CHUNK):
+    for k in range(0, len(stems), CHUNK):    # bounds the decoded stills held
         pairs = [stills.get(i) for i in range(k, min(k + CHUNK, len(stems)))]
         for i, soft in enumerate(label([im for im, _ in pairs], args.model)):
             stem = stems[k + i]
             cv2.imwrite(os.path.join(CACHE, stem + ".png"), soft)
-            a, b = soft >= 128, pairs[i][1] >= 128
-            union = np.logical_or(a, b).sum()
             ious.setdefault(stem.split("_")[0], []).append(
-                np.logical_and(a, b).sum() / union if union else 1.0)
+                evaluate.iou(soft >= 128, pairs[i][1] >= 128))
         print("%d / %d" % (min(k + CHUNK, len(stems)), len(stems)), flush=True)
     if args.iou:
         every = [x for v in ious.values() for x in v]

@@ -329,10 +329,9 @@ def camera_frame(stills, backgrounds, index, rng):
         # as background.
         img, mask = crop
         pw, ph, x0, y0 = _small_placement(img, cw, ch, rng)
-        mode = 1.0
     else:
         pw, ph, x0, y0 = _placement(img, cw, ch, rng, full_body)
-    if mode < STILL_SHARE + (1.0 - STILL_SHARE) * 0.45:
+    if crop is None and mode < STILL_SHARE + (1.0 - STILL_SHARE) * 0.45:
         res = _extend(img, mask, pw, ph, x0, y0, cw, ch, rng)
         if res is not None:
             return res
