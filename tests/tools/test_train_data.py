@@ -105,6 +105,28 @@ class SmallFigures(unittest.TestCase):
                                             np.random.default_rng(0)))
 
 
+class _StudioStills(_FakeStills):
+    """The fake person on a white studio backdrop, from a cut-out source."""
+    stems = ["viton_fake"]
+
+    def get(self, i):
+        img, mask = super().get(i)
+        img[mask <= 127] = 255
+        return img, mask
+
+
+class StudioCutouts(unittest.TestCase):
+    def test_backdrop_never_reaches_the_frame(self):
+        # Whatever the draw (still-as-frame, border extension, composite),
+        # a studio photo enters the frame only through its person mask.
+        for k in range(60):
+            rng = np.random.default_rng([13, k])
+            frame, mask = data.camera_frame(_StudioStills(), _FakeBackgrounds(),
+                                            0, rng)
+            white = (frame.min(axis=2) > 240) & (mask < 64)
+            self.assertLess(white.mean(), 0.002, k)
+
+
 class TeacherChannel(unittest.TestCase):
     """Every way of building a frame must move the teacher's mask exactly as
     it moves the true one, and blend it in by the teacher weight."""

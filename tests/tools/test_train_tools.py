@@ -55,6 +55,21 @@ class Schedule(unittest.TestCase):
             self.assertEqual((w % 32, h % 32), (0, 0))   # five stride-2 levels
 
 
+    def test_cutout_stills_take_their_share_whatever_their_count(self):
+        args = train.parse_args(["--epoch-samples", "4000", "--batch", "16",
+                                 "--cutout-share", "0.15"])
+        cutout = np.arange(100) < 60          # most of the list is cut-outs
+        plan = train.batch_plan(args, 100, 2, True, cutout)
+        drawn = np.concatenate([i for i, _ in plan])
+        self.assertEqual(len(drawn), 4000)
+        share = cutout[drawn].mean()
+        self.assertGreater(share, 0.12)
+        self.assertLess(share, 0.18)
+        # Every other still is still drawn, evenly.
+        counts = np.bincount(drawn[~cutout[drawn]], minlength=100)[60:]
+        self.assertLessEqual(counts.max() - counts.min(), 1)
+
+
 class WeightAverageUpdate(unittest.TestCase):
     def test_average_moves_parameters_and_statistics_toward_the_net(self):
         torch.manual_seed(1)

@@ -301,15 +301,20 @@ def _photometric(img, rng):
 
 
 FULL_BODY_SOURCES = ("ccp_", "coco128_")
+# Studio photos on plain backdrops: used only as cut-outs pasted onto a scene.
+# As frames of their own, or with their borders extended, they would teach
+# "a person is whatever stands in front of white".
+CUTOUT_SOURCES = ("viton_",)
 
 
 def camera_frame(stills, backgrounds, index, rng):
     """A camera frame (B,G,R canvas) and its person mask (uint8) built from
     one still."""
     full_body = stills.stems[index].startswith(FULL_BODY_SOURCES)
+    cutout = stills.stems[index].startswith(CUTOUT_SOURCES)
     img, mask = _source_geometry(*stills.get(index), rng)
     mode = rng.random()
-    if mode < STILL_SHARE:
+    if mode < STILL_SHARE and not cutout:
         # The photo itself as the frame (portrait phone frames, and the
         # geometry of evaluating on the stills directly): half of them whole,
         # half a random window of at least 3/4 of each side.
@@ -331,11 +336,12 @@ def camera_frame(stills, backgrounds, index, rng):
         pw, ph, x0, y0 = _small_placement(img, cw, ch, rng)
     else:
         pw, ph, x0, y0 = _placement(img, cw, ch, rng, full_body)
-    if crop is None and mode < STILL_SHARE + (1.0 - STILL_SHARE) * 0.45:
+    if (crop is None and not cutout
+            and mode < STILL_SHARE + (1.0 - STILL_SHARE) * 0.45):
         res = _extend(img, mask, pw, ph, x0, y0, cw, ch, rng)
         if res is not None:
             return res
-    if crop is not None or rng.random() < 0.8:
+    if crop is not None or cutout or rng.random() < 0.8:
         bg = backgrounds.get(int(rng.integers(len(backgrounds))))
         if rng.random() < 0.5:
             bg = bg[:, ::-1]

@@ -62,6 +62,8 @@ def parse_args(argv=None):
     p.add_argument("--ema", type=float, default=0.999,
                    help="decay of the weight average that is validated and "
                         "exported (0 = validate the raw weights)")
+    p.add_argument("--cutout-share", type=float, default=0.15,
+                   help="share of samples drawn from the studio cut-out stills")
     p.add_argument("--teacher-weight", type=float, default=0.0,
                    help="share of the teacher's soft mask in the target "
                         "(needs python3 -m tools.distill.teacher first)")
@@ -109,18 +111,36 @@ def lr_at(args, state):
     return args.lr * (0.02 + 0.98 * 0.5 * (1 + math.cos(math.pi * t)))
 
 
-def batch_plan(args, n_train, epoch, fine):
-    """Sample indices and size of every batch of one epoch."""
+def batch_plan(args, n_train, epoch, fine, cutout=None):
+    """Sample indices and size of every batch of one epoch.  Stills marked in
+    `cutout` (studio cut-outs) take about --cutout-share of the samples
+    whatever their number in the list; the rest share the remainder."""
     rng = np.random.default_rng([args.seed, epoch])
     steps = args.epoch_samples // args.batch
-    order = np.concatenate([rng.permutation(n_train)
-                            for _ in range(args.epoch_samples // n_train + 1)])
+    need = steps * args.batch
+    ids = np.arange(n_train)
+    if cutout is None or not np.any(cutout) or np.all(cutout):
+        order = _cycled_permutation(rng, ids, need)
+    else:
+        cutout = np.asarray(cutout, bool)
+        take = rng.random(need) < args.cutout_share
+        order = np.empty(need, np.int64)
+        order[take] = _cycled_permutation(rng, ids[cutout], int(take.sum()))
+        order[~take] = _cycled_permutation(rng, ids[~cutout], int((~take).sum()))
     sizes = DEPLOY_SIZES if fine else SMALL_SIZES
     plan = []
     for b in range(steps):
         idx = order[b * args.batch:(b + 1) * args.batch]
         plan.append((idx, sizes[b % len(sizes)]))
     return plan
+
+
+def _cycled_permutation(rng, ids, count):
+    """count entries of ids: whole shuffles of them, one after another."""
+    if count == 0:
+        return ids[:0]
+    reps = count // len(ids) + 1
+    return np.concatenate([rng.permutation(ids) for _ in range(reps)])[:count]
 
 
 def producer(args, stills, backgrounds, epoch, fine, start, q, stop):
@@ -132,7 +152,8 @@ def producer(args, stills, backgrounds, epoch, fine, start, q, stop):
 
 
 def _produce(args, stills, backgrounds, epoch, fine, start, q, stop):
-    plan = batch_plan(args, len(stills), epoch, fine)
+    cutout = [st.startswith(data.CUTOUT_SOURCES) for st in stills.stems]
+    plan = batch_plan(args, len(stills), epoch, fine, cutout)
     for b in range(start, len(plan)):
         if stop.is_set():
             return
