@@ -24,15 +24,28 @@ DATA_ROOT = os.environ.get("TAVRO_DATA") or os.path.join(
     os.path.dirname(_REPO), "shared", "data")
 PORTRAIT = os.path.join(DATA_ROOT, "portrait")
 BACKGROUNDS = os.path.join(DATA_ROOT, "backgrounds")
+CLIPS = os.path.join(DATA_ROOT, "clips")
 # Teacher masks written by tools/distill/teacher.py.
 TEACHER = os.path.join(_REPO, "tools", "train", "cache", "teacher")
+# Teacher-labelled clip frames written by tools/distill/clips.py; their stems
+# start with CLIP_PREFIX and their mask is the teacher's.
+CLIP_CACHE = os.path.join(_REPO, "tools", "train", "cache", "clips")
+CLIP_PREFIX = "clip_"
 
 cv2.setNumThreads(1)
 
 
 def read_list(name):
-    with open(os.path.join(PORTRAIT, name)) as f:
+    """Stems of a list in the portrait set, or of a list file given by path."""
+    path = name if os.path.isabs(name) else os.path.join(PORTRAIT, name)
+    with open(path) as f:
         return [s.strip() for s in f if s.strip()]
+
+
+def _pair_paths(stem):
+    root = CLIP_CACHE if stem.startswith(CLIP_PREFIX) else PORTRAIT
+    return (os.path.join(root, "images", stem + ".jpg"),
+            os.path.join(root, "masks", stem + ".png"))
 
 
 def _read_bytes(path):
@@ -50,10 +63,9 @@ class Stills:
 
     def __init__(self, stems, teacher_weight=0.0):
         self.stems = list(stems)
-        self.images = [_read_bytes(os.path.join(PORTRAIT, "images", s + ".jpg"))
-                       for s in self.stems]
-        self.masks = [_read_bytes(os.path.join(PORTRAIT, "masks", s + ".png"))
-                      for s in self.stems]
+        paths = [_pair_paths(s) for s in self.stems]
+        self.images = [_read_bytes(im) for im, _ in paths]
+        self.masks = [_read_bytes(m) for _, m in paths]
         self.teacher_weight = teacher_weight
         self.soft = []
         if teacher_weight > 0:

@@ -64,6 +64,9 @@ def parse_args(argv=None):
                         "exported (0 = validate the raw weights)")
     p.add_argument("--cutout-share", type=float, default=0.15,
                    help="share of samples drawn from the studio cut-out stills")
+    p.add_argument("--clip-frames", action="store_true",
+                   help="add the teacher-labelled clip frames "
+                        "(python3 -m tools.distill.clips first)")
     p.add_argument("--teacher-weight", type=float, default=0.0,
                    help="share of the teacher's soft mask in the target "
                         "(needs python3 -m tools.distill.teacher first)")
@@ -232,7 +235,10 @@ def main(argv=None):
             "best", state["best_iou"])
     log("args", json.dumps(vars(args)))
 
-    stills = data.Stills(data.read_list("train.txt"), args.teacher_weight)
+    stems = data.read_list("train.txt")
+    if args.clip_frames:
+        stems += data.read_list(os.path.join(data.CLIP_CACHE, "list.txt"))
+    stills = data.Stills(stems, args.teacher_weight)
     backgrounds = data.Backgrounds()
     vw, vh = (int(v) for v in args.val_size.split("x"))
     val_stems = data.read_list("val.txt")
