@@ -34,6 +34,7 @@ Tensor* Net::Weight(const std::string& weightName) {
 void Net::Release() {
   for (Layer* l : layers) delete l;
   layers.clear();
+  reportedFailures_.clear();
   blobs.clear();
   weights.clear();
 }
@@ -94,6 +95,15 @@ void Net::DumpOutputs(Layer* layer, const std::string& label) {
   std::fflush(stdout);
 }
 
+void Net::ReportFailure(const Layer* layer) {
+  if (std::find(reportedFailures_.begin(), reportedFailures_.end(), layer) !=
+      reportedFailures_.end())
+    return;
+  std::fprintf(stderr, "layer %s (%s) forward failed\n", layer->name.c_str(),
+               layer->type.c_str());
+  reportedFailures_.push_back(layer);
+}
+
 bool Net::Run() {
   bool ok = true;
   ScopeTimer timer("Net run", false, false);
@@ -109,7 +119,10 @@ bool Net::Run() {
       timer.printOnDestroy = false;
       timer.Restart();
     }
-    if (!layer->folded) ok = layer->Forward(env.get()) && ok;
+    if (!layer->folded && !layer->Forward(env.get())) {
+      ok = false;
+      ReportFailure(layer);
+    }
     if (!async && timing) {
       env->Synchronize();
       timer.StopLayer();

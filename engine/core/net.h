@@ -20,6 +20,9 @@ class Net {
   Net& operator=(const Net&) = delete;
 
   // Runs every layer once in record order; false if some forward failed.
+  // The first failure of each layer is reported on standard error by name,
+  // since the caller of a frame ignores the result and would otherwise hand
+  // on whatever the failed layer's output held before.
   virtual bool Run();
   // One-time preparation (shapes for the bound input, weight precision).
   virtual bool Warmup();
@@ -47,6 +50,8 @@ class Net {
 
  private:
   std::string Label(Layer* layer) const;
+  void ReportFailure(const Layer* layer);
+  std::vector<const Layer*> reportedFailures_;
   void DumpOutputs(Layer* layer, const std::string& label);
 };
 

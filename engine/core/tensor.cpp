@@ -38,6 +38,7 @@ void AlignedFree(void* p) {
 Tensor::Tensor() = default;
 
 Tensor::~Tensor() {
+  DropPacked();
   for (int k = 0; k < kElementKinds; ++k) Release(k);
 }
 
@@ -62,14 +63,10 @@ void Tensor::Release(int kind) {
   borrowed[kind] = 0;
 }
 
-void Tensor::Install(int kind, void* p) {
-  Release(kind);
-  buffers[kind] = p;
-  borrowed[kind] = 0;
-}
 
 void Tensor::Bind(int kind, void* p) {
   if (kind < 0 || kind >= kElementKinds) return;
+  if (kind == kFloat32) DropPacked();
   Release(kind);
   buffers[kind] = p;
   borrowed[kind] = 1;
@@ -96,13 +93,67 @@ float* Tensor::EnsureFloat() {
   return floatData();
 }
 
+Tensor::View Tensor::Current() const {
+  View v;
+  v.buffer = floatData();
+  v.n = n;
+  v.c = c;
+  v.format = format;
+  v.count = count;
+  v.swappedNC = swappedNC;
+  return v;
+}
+
+void Tensor::Select(const View& v) {
+  Release(kFloat32);
+  buffers[kFloat32] = v.buffer;
+  borrowed[kFloat32] = 1;
+  n = v.n;
+  c = v.c;
+  format = v.format;
+  count = v.count;
+  swappedNC = v.swappedNC;
+}
+
+void Tensor::DropPacked() {
+  for (Packed& p : packed_) {
+    if (buffers[kFloat32] == p.view.buffer) buffers[kFloat32] = nullptr;
+    AlignedFree(p.view.buffer);
+  }
+  packed_.clear();
+  if (source_.buffer && sourceOwned_) {
+    if (buffers[kFloat32] == source_.buffer) buffers[kFloat32] = nullptr;
+    AlignedFree(source_.buffer);
+  }
+  source_ = View();
+  sourceOwned_ = false;
+}
+
 float* Tensor::data(uint32_t fmt, bool swapNC, bool zeroPadLast, bool padC4,
                     const float* offsets) {
   float* src = EnsureFloat();
   if (!src) return nullptr;
   if (fmt == format && (swappedNC != 0) == swapNC) return src;
   if (fmt >= kLayoutFormatCount) return nullptr;
-  if (format != kPlain && format != kPlanarSource) return nullptr;  // packed already
+
+  if (source_.buffer) {
+    // Packed before: back to the source values, or to a cached layout.
+    if (fmt == source_.format && !swapNC) {
+      Select(source_);
+      return floatData();
+    }
+    for (const Packed& p : packed_) {
+      if (p.view.format == fmt && (p.view.swappedNC != 0) == swapNC &&
+          p.zeroPadLast == zeroPadLast && p.padC4 == padC4 && p.offsets == offsets) {
+        Select(p.view);
+        return floatData();
+      }
+    }
+    Select(source_);
+    src = floatData();
+  } else if (format != kPlain && format != kPlanarSource) {
+    return nullptr;  // bound already packed: no source values to start from
+  }
 
   LayoutFormat lf = kLayoutFormats[fmt];
   bool whole = fmt == kWholeBlock;
@@ -117,6 +168,18 @@ float* Tensor::data(uint32_t fmt, bool swapNC, bool zeroPadLast, bool padC4,
   }
   float* dst = static_cast<float*>(AlignedAlloc(newCount * 4));
   if (!dst) return nullptr;
+  try {
+    packed_.reserve(packed_.size() + 1);
+  } catch (...) {
+    AlignedFree(dst);
+    return nullptr;
+  }
+  if (!source_.buffer) {
+    // First packing: the float buffer becomes the cache's source.
+    source_ = Current();
+    sourceOwned_ = !borrowed[kFloat32];
+    borrowed[kFloat32] = 1;
+  }
 
   layout::PackArgs pa;
   pa.src = src;
@@ -141,15 +204,18 @@ float* Tensor::data(uint32_t fmt, bool swapNC, bool zeroPadLast, bool padC4,
     layout::PackPlanar(pa, dst);
   }
 
-  if (swapNC) {
-    uint32_t t = n;
-    n = c;
-    c = t;
-  }
-  swappedNC = swapNC ? 1 : 0;
-  format = fmt;
-  count = newCount;
-  Install(kFloat32, dst);
+  Packed p;
+  p.view.buffer = dst;
+  p.view.n = swapNC ? c : n;
+  p.view.c = swapNC ? n : c;
+  p.view.format = fmt;
+  p.view.count = newCount;
+  p.view.swappedNC = swapNC ? 1 : 0;
+  p.zeroPadLast = zeroPadLast;
+  p.padC4 = padC4;
+  p.offsets = offsets;
+  packed_.push_back(p);
+  Select(p.view);
   return dst;
 }
 
@@ -163,6 +229,7 @@ void Tensor::CopyTo(Tensor& dst) const {
   uint64_t elems = ElementCount();
   dst.count = count;
   Tensor& self = const_cast<Tensor&>(*this);
+  dst.DropPacked();
   dst.Release(kFloat32);
   float* s = self.EnsureFloat();
   float* d = dst.EnsureFloat();

@@ -29,10 +29,16 @@ FusedAct FuseAttachedActivation(Layer* producer) {
 FusedAct FuseAttachedRelu(Layer* producer) {
   FusedAct f;
   Activation* act = AttachedActivation(producer);
-  if (!act || act->kind != kActRelu) return f;
-  act->fused = true;
+  if (!act) return f;
+  act->fused = act->kind == kActRelu;
+  if (!act->fused) return f;
   f.kind = kActRelu;
   return f;
+}
+
+FusedAct KeepAttachedActivation(Layer* producer) {
+  if (Activation* act = AttachedActivation(producer)) act->fused = false;
+  return FusedAct();
 }
 
 bool Activation::SkipFused() {

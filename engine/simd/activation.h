@@ -26,8 +26,12 @@ class Activation : public core::Activation {
 // it is a simd::Activation whose kind is fusible (1, 2, 6). Marks that layer
 // fused and returns its parameters; kind 0 when there is none.
 FusedAct FuseAttachedActivation(Layer* producer);
-// The same for producers that fuse a Relu (kind 1) only.
+// The same for producers that fuse a Relu (kind 1) only; any other attached
+// activation is left to run on its own.
 FusedAct FuseAttachedRelu(Layer* producer);
+// For a member that does not fuse: the attached activation runs on its own
+// this time, whatever an earlier run's member decided. Returns kind 0.
+FusedAct KeepAttachedActivation(Layer* producer);
 // Without marking anything: would FuseAttachedActivation find one?
 bool HasFusibleActivation(const Layer* producer);
 

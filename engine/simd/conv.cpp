@@ -66,7 +66,7 @@ bool Conv::Forward(core::RunEnv* env) {
   const ConvMember m = ChooseConvMember(a, env->halfPrecision, KernelFeatures::Current());
   a.weight = weight->data(m.code);
   if (!a.weight) return false;
-  if (m.fuses) a.act = FuseAttachedActivation(this);
+  a.act = m.fuses ? FuseAttachedActivation(this) : KeepAttachedActivation(this);
   m.kernel(a);
   return true;
 }
@@ -84,7 +84,7 @@ bool DepthwiseConv::Forward(core::RunEnv* env) {
     const ConvMember m = ChooseDepthwiseMember(a, env->halfPrecision, features);
     a.weight = weight->data(m.code);
     if (!a.weight) return false;
-    if (m.fuses) a.act = FuseAttachedActivation(this);
+    a.act = m.fuses ? FuseAttachedActivation(this) : KeepAttachedActivation(this);
     m.kernel(a);
     return true;
   }
@@ -95,7 +95,7 @@ bool DepthwiseConv::Forward(core::RunEnv* env) {
   if (!packed) return false;
   const int block = int(kLayoutFormats[m.code].block);
   const size_t blockFloats = size_t(a.kh) * a.kw * perIn * block;
-  if (m.fuses) a.act = FuseAttachedActivation(this);
+  a.act = m.fuses ? FuseAttachedActivation(this) : KeepAttachedActivation(this);
   const float* in = a.in;
   float* out = a.out;
   const float* bias = a.bias;
@@ -123,7 +123,7 @@ bool DeConv::Forward(core::RunEnv* env) {
   const ConvMember m = ChooseDeconvMember(a, env->halfPrecision, KernelFeatures::Current());
   a.weight = weight->data(m.code, /*swapNC=*/true);
   if (!a.weight) return false;
-  if (m.fuses) a.act = FuseAttachedActivation(this);
+  a.act = m.fuses ? FuseAttachedActivation(this) : KeepAttachedActivation(this);
   m.kernel(a);
   return true;
 }

@@ -190,6 +190,51 @@ TEST(Net, PortableAndSquareSizesAgree) {
   EXPECT_LE(maxDiff, 1);
 }
 
+// The mask of one image at 160 x 96 from a fresh network.
+std::vector<uint8_t> FreshMask(const std::vector<uint8_t>& img, int w, int h) {
+  std::vector<uint8_t> mask(size_t(w) * h);
+  NetPtr net = MakeNet();
+  testing::internal::CaptureStdout();
+  RunMattingNet(net.get(), img.data(), mask.data(), w, h);
+  testing::internal::GetCapturedStdout();
+  return mask;
+}
+
+int MaxDiff(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  int d = 0;
+  for (size_t i = 0; i < a.size(); ++i) d = std::max(d, std::abs(a[i] - b[i]));
+  return d;
+}
+
+TEST(Net, SwitchingPathsOnOneNetGivesEachFrameItsOwnMask) {
+  // Members of the two paths want weights in different layouts and fuse
+  // different activations; one net that meets both must still compute every
+  // frame, never hand back the previous frame's mask.
+  const int w = 160, h = 96;
+  auto first = Picture(w, h);
+  std::vector<uint8_t> second(first.rbegin(), first.rend());
+  const auto fastFirst = FreshMask(first, w, h);
+  CpuInfo::ForcePortable(true);
+  const auto portableSecond = FreshMask(second, w, h);
+  CpuInfo::ForcePortable(false);
+  ASSERT_GT(MaxDiff(fastFirst, portableSecond), 100);
+
+  NetPtr net = MakeNet();
+  std::vector<uint8_t> mask(size_t(w) * h);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  RunMattingNet(net.get(), first.data(), mask.data(), w, h);
+  EXPECT_LE(MaxDiff(mask, fastFirst), 1);
+  CpuInfo::ForcePortable(true);
+  RunMattingNet(net.get(), second.data(), mask.data(), w, h);
+  EXPECT_LE(MaxDiff(mask, portableSecond), 1);
+  CpuInfo::ForcePortable(false);
+  RunMattingNet(net.get(), first.data(), mask.data(), w, h);
+  EXPECT_LE(MaxDiff(mask, fastFirst), 1);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 TEST(Net, TimingAndRangeDiagnostics) {
   testing::internal::CaptureStdout();
   auto* env = new CountingEnv;

