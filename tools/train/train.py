@@ -194,80 +194,104 @@ def save(path, state):
     os.replace(tmp, path)
 
 
-def main(argv=None):
-    args = parse_args(argv)
-    torch.set_num_threads(args.threads)
-    torch.manual_seed(args.seed)
-    os.makedirs(args.run, exist_ok=True)
-    log = Log(os.path.join(args.run, "train.log"))
+class Trainer:
+    """One training run: the network, its optimizer and weight average, the
+    schedule state, and the data, driven epoch by epoch."""
 
-    net = TwinNet(train_form=True)
-    # Channels-last runs the few-channel full-resolution convolutions of the
-    # stem and head about 30 times faster on CPU (2-3x for a whole step).
-    net = net.to(memory_format=torch.channels_last)
-    opt = torch.optim.AdamW(net.parameters(), lr=args.lr,
-                            weight_decay=args.weight_decay)
-    # An exponential moving average of the weights (batch-norm statistics
-    # included) is what gets validated and exported: it smooths out the last
-    # few hundred steps' noise at no training cost.
-    ema = WeightAverage(net, args.ema) if args.ema > 0 else None
-    state = {"epoch": 0, "batch": 0, "step": 0, "best_iou": -1.0, "history": [],
-             "seconds": 0.0, "fine": False}
-    last = os.path.join(args.run, "last.pt")
-    src = last if os.path.exists(last) else (
-        args.init if args.init and os.path.exists(args.init) else None)
-    if src:
-        ck = torch.load(src)
-        net.load_state_dict(ck["model"])
-        if "optimizer" in ck:
-            opt.load_state_dict(ck["optimizer"])
-        if ema is not None:
-            ema.module.load_state_dict(ck.get("ema", ck["model"]))
-        if "torch_rng" in ck:
-            torch.set_rng_state(ck["torch_rng"])
-        for k in state:
-            if k in ck:
-                state[k] = ck[k]
-        if src != last and args.restart_schedule:
-            state.update(epoch=0, batch=0, step=args.warmup, seconds=0.0,
-                         fine=False, history=[])
-        log("resumed from", src, "epoch", state["epoch"], "batch", state["batch"],
-            "best", state["best_iou"])
-    log("args", json.dumps(vars(args)))
+    def __init__(self, args):
+        self.args = args
+        torch.set_num_threads(args.threads)
+        torch.manual_seed(args.seed)
+        os.makedirs(args.run, exist_ok=True)
+        self.log = Log(os.path.join(args.run, "train.log"))
+        self.last = os.path.join(args.run, "last.pt")
+        # Channels-last runs the few-channel full-resolution convolutions of
+        # the stem and head about 30 times faster on CPU (2-3x for a step).
+        self.net = TwinNet(train_form=True).to(memory_format=torch.channels_last)
+        self.opt = torch.optim.AdamW(self.net.parameters(), lr=args.lr,
+                                     weight_decay=args.weight_decay)
+        # An exponential moving average of the weights (batch-norm statistics
+        # included) is what gets validated and exported: it smooths out the
+        # last few hundred steps' noise at no training cost.
+        self.ema = WeightAverage(self.net, args.ema) if args.ema > 0 else None
+        self.state = {"epoch": 0, "batch": 0, "step": 0, "best_iou": -1.0,
+                      "history": [], "seconds": 0.0, "fine": False}
 
-    stems = data.read_list("train.txt")
-    if args.clip_frames:
-        stems += data.read_list(os.path.join(data.CLIP_CACHE, "list.txt"))
-    stills = data.Stills(stems, args.teacher_weight)
-    backgrounds = data.Backgrounds()
-    vw, vh = (int(v) for v in args.val_size.split("x"))
-    val_stems = data.read_list("val.txt")
-    valset = evaluate.ValSet(val_stems[:args.val_count] if args.val_count else val_stems,
-                             vw, vh)
-    log("data", len(stills), "train stills,", len(backgrounds), "backgrounds,",
-        len(valset), "val stills at", args.val_size)
+    def resume(self):
+        """Continues this run's last state, or starts from --init."""
+        args, state = self.args, self.state
+        src = self.last if os.path.exists(self.last) else (
+            args.init if args.init and os.path.exists(args.init) else None)
+        if src:
+            ck = torch.load(src)
+            self.net.load_state_dict(ck["model"])
+            if "optimizer" in ck:
+                self.opt.load_state_dict(ck["optimizer"])
+            if self.ema is not None:
+                self.ema.module.load_state_dict(ck.get("ema", ck["model"]))
+            if "torch_rng" in ck:
+                torch.set_rng_state(ck["torch_rng"])
+            for k in state:
+                if k in ck:
+                    state[k] = ck[k]
+            if src != self.last and args.restart_schedule:
+                state.update(epoch=0, batch=0, step=args.warmup, seconds=0.0,
+                             fine=False, history=[])
+            self.log("resumed from", src, "epoch", state["epoch"], "batch",
+                     state["batch"], "best", state["best_iou"])
+        self.log("args", json.dumps(vars(args)))
 
-    def checkpoint():
-        extra = {"ema": ema.module.state_dict()} if ema is not None else {}
-        save(last, {"model": net.state_dict(), "optimizer": opt.state_dict(),
-                    **extra,
-                    "torch_rng": torch.get_rng_state(), "args": vars(args),
-                    **state})
+    def load_data(self):
+        args = self.args
+        stems = data.read_list("train.txt")
+        if args.clip_frames:
+            stems += data.read_list(os.path.join(data.CLIP_CACHE, "list.txt"))
+        self.stills = data.Stills(stems, args.teacher_weight)
+        self.backgrounds = data.Backgrounds()
+        vw, vh = (int(v) for v in args.val_size.split("x"))
+        val_stems = data.read_list("val.txt")
+        self.valset = evaluate.ValSet(
+            val_stems[:args.val_count] if args.val_count else val_stems, vw, vh)
+        self.log("data", len(self.stills), "train stills,", len(self.backgrounds),
+                 "backgrounds,", len(self.valset), "val stills at", args.val_size)
 
-    steps_per_epoch = args.epoch_samples // args.batch
-    last_ckpt = time.time()
-    net.train()
-    while not finished(args, state):
+    def checkpoint(self):
+        extra = {"ema": self.ema.module.state_dict()} if self.ema is not None else {}
+        save(self.last, {"model": self.net.state_dict(),
+                         "optimizer": self.opt.state_dict(), **extra,
+                         "torch_rng": torch.get_rng_state(),
+                         "args": vars(self.args), **self.state})
+
+    def step(self, x, t):
+        """One optimizer step on a batch; returns the loss."""
+        for g in self.opt.param_groups:
+            g["lr"] = lr_at(self.args, self.state)
+        xt = torch.from_numpy(x).permute(0, 3, 1, 2).float().contiguous(
+            memory_format=torch.channels_last)
+        tt = torch.from_numpy(t).unsqueeze(1)
+        loss = losses.segmentation_loss(self.net(xt), tt)
+        self.opt.zero_grad(set_to_none=True)
+        loss.backward()
+        self.opt.step()
+        if self.ema is not None:
+            self.ema.update(self.net)
+        return float(loss)
+
+    def train_epoch(self):
+        """Trains the current epoch from its saved batch on (checkpointing
+        every --ckpt-minutes); returns (mean loss, minutes)."""
+        args, state = self.args, self.state
         epoch = state["epoch"]
         if state["batch"] == 0:
             state["fine"] = fine_phase(args, state, epoch)
         q, stop = queue.Queue(maxsize=3), threading.Event()
         th = threading.Thread(target=producer, daemon=True,
-                              args=(args, stills, backgrounds, epoch,
+                              args=(args, self.stills, self.backgrounds, epoch,
                                     state["fine"], state["batch"], q, stop))
         th.start()
+        steps_per_epoch = args.epoch_samples // args.batch
         t0, seen, loss_sum = time.time(), 0, 0.0
-        tick = time.time()
+        tick = last_ckpt = time.time()
         while True:
             item = q.get()
             if item is None:
@@ -275,30 +299,20 @@ def main(argv=None):
             if isinstance(item, BaseException):
                 raise item
             b, x, t = item
-            for g in opt.param_groups:
-                g["lr"] = lr_at(args, state)
-            xt = torch.from_numpy(x).permute(0, 3, 1, 2).float().contiguous(
-                memory_format=torch.channels_last)
-            tt = torch.from_numpy(t).unsqueeze(1)
-            loss = losses.segmentation_loss(net(xt), tt)
-            opt.zero_grad(set_to_none=True)
-            loss.backward()
-            opt.step()
-            if ema is not None:
-                ema.update(net)
+            loss = self.step(x, t)
             state["step"] += 1
             state["batch"] = b + 1
             now = time.time()
             state["seconds"] += now - tick
             tick = now
             seen += x.shape[0]
-            loss_sum += float(loss) * x.shape[0]
+            loss_sum += loss * x.shape[0]
             if b % 25 == 0:
-                log("epoch %d batch %d/%d loss %.4f lr %.2e %.1f img/s" % (
-                    epoch, b, steps_per_epoch, float(loss),
-                    opt.param_groups[0]["lr"], seen / (time.time() - t0)))
+                self.log("epoch %d batch %d/%d loss %.4f lr %.2e %.1f img/s" % (
+                    epoch, b, steps_per_epoch, loss,
+                    self.opt.param_groups[0]["lr"], seen / (time.time() - t0)))
             if time.time() - last_ckpt > args.ckpt_minutes * 60:
-                checkpoint()
+                self.checkpoint()
                 last_ckpt = time.time()
             if finished(args, state):
                 break
@@ -310,20 +324,24 @@ def main(argv=None):
                 pass
         th.join()
         state["seconds"] += time.time() - tick
-        tick = time.time()
-        train_loss = loss_sum / max(1, seen)
+        return loss_sum / max(1, seen), (time.time() - t0) / 60
+
+    def validate_and_save(self, train_loss, minutes):
+        """Validates the weight average, keeps it as best.pt (and its .bin)
+        when it beats the best so far, and checkpoints the run."""
+        args, state = self.args, self.state
         v0 = time.time()
-        judged = ema.module if ema is not None else net
-        res = evaluate.evaluate(judged, valset, losses.segmentation_loss)
+        judged = self.ema.module if self.ema is not None else self.net
+        res = evaluate.evaluate(judged, self.valset, losses.segmentation_loss)
         state["seconds"] += time.time() - v0
+        epoch = state["epoch"]
         state["epoch"], state["batch"] = epoch + 1, 0
         rec = {"epoch": epoch, "train_loss": train_loss, "val_loss": res["loss"],
                "val_iou": res["mean_iou"], "by_source": res["by_source"],
                "sizes": DEPLOY_SIZES if state["fine"] else SMALL_SIZES,
-               "minutes": (time.time() - t0) / 60,
-               "progress": round(progress(args, state), 4)}
+               "minutes": minutes, "progress": round(progress(args, state), 4)}
         state["history"].append(rec)
-        log("EPOCH", json.dumps(rec))
+        self.log("EPOCH", json.dumps(rec))
         if res["mean_iou"] > state["best_iou"]:
             state["best_iou"] = res["mean_iou"]
             torch.save({"model": judged.state_dict(), "epoch": epoch,
@@ -331,10 +349,18 @@ def main(argv=None):
                        os.path.join(args.run, "best.pt"))
             weights_io.write(os.path.join(args.run, "best_weights.bin"),
                              judged.folded_weights())
-            log("new best val IoU %.4f" % res["mean_iou"])
-        checkpoint()
-        last_ckpt = time.time()
-    log("done; best val IoU %.4f" % state["best_iou"])
+            self.log("new best val IoU %.4f" % res["mean_iou"])
+        self.checkpoint()
+
+
+def main(argv=None):
+    trainer = Trainer(parse_args(argv))
+    trainer.resume()
+    trainer.load_data()
+    trainer.net.train()
+    while not finished(trainer.args, trainer.state):
+        trainer.validate_and_save(*trainer.train_epoch())
+    trainer.log("done; best val IoU %.4f" % trainer.state["best_iou"])
 
 
 if __name__ == "__main__":
