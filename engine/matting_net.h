@@ -8,7 +8,7 @@ namespace TAVROMATTING {
 
 class Net;
 
-// Builds the built-in portrait network. Only backend kind 0 is defined;
+// Builds the built-in portrait network. Only kBackendBuilder (0) is defined;
 // returns null for any other kind.
 Net* CreateNet(int backendKind, int option);
 

@@ -57,8 +57,8 @@ inline __m128 ApplyFusedSse(const FusedAct& a, __m128 v) {
 
 struct ActivationArgs {
   uint32_t kind = 0;
-  float upper = 0.f;       // kind 2
-  float slope = 0.f;       // kind 6
+  float upper = 0.f;       // kActClippedRelu
+  float slope = 0.f;       // kActLeakyRelu
   const float* slopes = nullptr;  // kind 3, one per channel
   uint64_t pixels = 0;     // kind 3: pixels of `channels` values
   uint32_t channels = 0;

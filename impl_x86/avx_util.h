@@ -16,7 +16,7 @@
 namespace TAVROMATTING {
 namespace avx {
 
-// The fused activation (kinds 1, 2, 6; any other kind leaves v unchanged).
+// The fused activation (kActRelu, kActClippedRelu, kActLeakyRelu; any other kind leaves v unchanged).
 inline __m256 ApplyFused(const FusedAct& a, __m256 v) {
   switch (a.kind) {
     case kActRelu: return _mm256_max_ps(v, _mm256_setzero_ps());

@@ -17,7 +17,7 @@
 namespace TAVROMATTING {
 namespace {
 
-// Block 4 (code 6). S, D: stride and dilation width fixed at compile time (0 =
+// Block 4 (kBlock4). S, D: stride and dilation width fixed at compile time (0 =
 // from the args); rows always follow the args.
 template <int S, int D>
 void Block4Fma(const ConvArgs& a) {

@@ -1,6 +1,6 @@
 // x86 members with few output channels over row, channel, column weights
-// (F filters innermost): the single-output member (code 20, F = 1) and the
-// 3-output member (code 27, F = 3). The input rows a kernel row needs are
+// (F filters innermost): the single-output member (kChannelBlock1, F = 1) and the
+// 3-output member (kRowChannelFilter, F = 3). The input rows a kernel row needs are
 // split into zero-padded per-channel rows, so 8 neighbouring output pixels
 // read 8 consecutive floats for every tap; F output rows are accumulated and
 // interleaved at the end.

@@ -1,5 +1,5 @@
 // Convolution with one output channel, fused multiply-add member (weight
-// code 0): per output pixel, each clipped kernel row is one run of columns x
+// kPlain): per output pixel, each clipped kernel row is one run of columns x
 // Cin floats, summed 8 wide.
 #include "impl_x86/avx_util.h"
 #include "impl_x86/conv_kernels.h"

@@ -1,5 +1,5 @@
 // Transposed convolution by gathering, fused multiply-add members: the
-// stride-2 member of block 8 (code 5) and the two-output member (code 0,
+// stride-2 member of block 8 (kBlock8) and the two-output member (kPlain,
 // input channels 8 at a time). Weights are blocked by output channel and
 // rotated by 180 degrees, so output (oy, ox) reads tap (ky, kx) from input
 // ((oy - P + ky) / 2, (ox - Q + kx) / 2) when both are even and inside.
@@ -132,7 +132,7 @@ void PixelBlocked8(const ConvArgs& a, int oy, int ox, int ky0, int ky1, int kx0,
   }
 }
 
-// By input channel (weights code 0), 8 input channels at a time.
+// By input channel (weights kPlain), 8 input channels at a time.
 void PixelByInput8(const ConvArgs& a, int oy, int ox, int ky0, int ky1, int kx0, int kx1) {
   const int P = a.kh - 1 - a.padT, Q = a.kw - 1 - a.padL;
   const int C = a.C, Cin = a.Cin;

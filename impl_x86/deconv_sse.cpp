@@ -188,7 +188,7 @@ void PixelBlocked4(const ConvArgs& a, int oy, int ox, int ky0, int ky1, int kx0,
   }
 }
 
-// By input channel (weights code 0: output channel, row, column, input
+// By input channel (weights kPlain: output channel, row, column, input
 // channel), 4 input channels at a time, scalar remainder.
 void PixelByInput4(const ConvArgs& a, int oy, int ox, int ky0, int ky1, int kx0, int kx1) {
   const int P = a.kh - 1 - a.padT, Q = a.kw - 1 - a.padL;

@@ -16,7 +16,7 @@ namespace layout {
 
 struct PackArgs {
   const float* src = nullptr;
-  bool srcPlanar = true;  // code 1 source, else code 0
+  bool srcPlanar = true;  // kPlanarSource source, else kPlain
   uint32_t n = 0, h = 0, w = 0, c = 0;
   uint32_t block = 1;
   uint32_t interleave = 1;
@@ -36,11 +36,11 @@ inline uint32_t BlockStart(uint32_t blk, uint32_t b, uint32_t m, bool zeroPadLas
 
 // block, y, x, k, m (interleave 1) or block, y, x, k-group, m, k-in-group.
 void PackBlocked(const PackArgs& a, float* dst);
-// block, y, k, x, m (channel-blocked codes 14..23).
+// block, y, k, x, m (the kChannelBlock layouts).
 void PackChannelBlocked(const PackArgs& a, float* dst);
-// block, k, y, x, m (planar codes 1, 24, 25).
+// block, k, y, x, m (kPlanarSource, kPlanarBlock4, kPlanarBlock8).
 void PackPlanar(const PackArgs& a, float* dst);
-// y, k, x, f: all filters innermost (code 27).
+// y, k, x, f: all filters innermost (kRowChannelFilter).
 void PackRowChannelFilter(const PackArgs& a, float* dst);
 
 }  // namespace layout

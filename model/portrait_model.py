@@ -24,9 +24,46 @@ NORM_MEAN = (123.675, 116.28, 103.53)
 NORM_SCALE = (1.0 / 58.395, 1.0 / 57.12, 1.0 / 57.375)
 NORM_FOURTH = -0.5
 
-# Slot numbers of the layer record parameters.
-K_W, K_H, PAD_L, PAD_R, PAD_T, PAD_B, S_X, S_Y, D_X, D_Y, GROUP = range(11)
-F0 = 16  # first float slot
+# Slot numbers of the layer record parameters: (C++ name, slot, meaning).
+# tools/model/gen_tables.py writes them into engine/core/record_slots.h, so
+# the description and the engine's record parsing name every slot alike.
+RECORD_SLOTS = (
+    ("kKernelWidth", 0, "window layers: kernel width"),
+    ("kKernelHeight", 1, "window layers: kernel height"),
+    ("kPadLeft", 2, "window layers: padding"),
+    ("kPadRight", 3, ""),
+    ("kPadTop", 4, ""),
+    ("kPadBottom", 5, ""),
+    ("kStrideX", 6, "window layers: stride (0 reads as 1)"),
+    ("kStrideY", 7, ""),
+    ("kDilationX", 8, "window layers: dilation (below 1 reads as 1)"),
+    ("kDilationY", 9, ""),
+    ("kGroup", 10, "DepthwiseConv: group count (0 reads as 1)"),
+    ("kOutHeight", 11, "ConvTranspose: explicit output height (0: derived)"),
+    ("kOutWidth", 12, "ConvTranspose: explicit output width (0: derived)"),
+    ("kOutputTag", 13, "convolutions: output tag; MaxPool: its extra field"),
+    ("kActivationKind", 0, "activations: activation kind"),
+    ("kChannels", 0, "Normalize: output channel count"),
+    ("kResizeMode", 0, "Resize, Upsample: mode"),
+    ("kResizeFlag", 1, "Resize, Upsample: align-corners flag"),
+    ("kShuffleGroups", 0, "ShuffleSplit2: shuffle group count"),
+    ("kFirstFloat", 16, "first f32 slot"),
+    ("kActivationParam", 16, "activations: clip bound or negative slope, f32"),
+    ("kEpsilon", 16, "BatchNormalization: epsilon, f32"),
+    ("kNormMean", 16, "Normalize: per-channel mean, 3 x f32"),
+    ("kNormScale", 19, "Normalize: per-channel scale, 3 x f32"),
+    ("kNormFourth", 22, "Normalize: constant of a fourth channel, f32"),
+    ("kScaleWidth", 16, "Resize, Upsample: width scale, f32"),
+    ("kScaleHeight", 17, "Resize, Upsample: height scale, f32"),
+)
+_SLOT = {name: slot for name, slot, _ in RECORD_SLOTS}
+K_W, K_H = _SLOT["kKernelWidth"], _SLOT["kKernelHeight"]
+PAD_L, PAD_R, PAD_T, PAD_B = (_SLOT[k] for k in ("kPadLeft", "kPadRight",
+                                                  "kPadTop", "kPadBottom"))
+S_X, S_Y, D_X, D_Y = (_SLOT[k] for k in ("kStrideX", "kStrideY",
+                                          "kDilationX", "kDilationY"))
+GROUP = _SLOT["kGroup"]
+F0 = _SLOT["kFirstFloat"]
 
 
 class _Builder:

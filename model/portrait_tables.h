@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "model/model_records.h"
+#include "engine/core/layer_records.h"
 
 // The embedded weight blob (model/portrait_weights.bin), 64-byte aligned.
 extern "C" const float tavro_portrait_weight_data[];

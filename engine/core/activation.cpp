@@ -1,13 +1,14 @@
 #include "engine/core/activation.h"
+#include "engine/core/record_slots.h"
 
 namespace TAVROMATTING {
 namespace core {
 
 Activation::Activation(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights) {
   LinkRecord(rec, blobs, 1);
-  kind = rec.params[0];
-  upper = SlotFloat(rec, 16);
-  slope = SlotFloat(rec, 16);
+  kind = rec.params[slot::kActivationKind];
+  upper = SlotFloat(rec, slot::kActivationParam);
+  slope = SlotFloat(rec, slot::kActivationParam);
   if (RecordWeightCount(rec, weights) >= 1) slopes = RecordWeight(rec, weights, 0);
 }
 

@@ -12,8 +12,8 @@ class Activation : public virtual Layer {
   void Setup() override;
 
   uint32_t kind = 0;
-  float upper = 0.f;  // kind 2
-  float slope = 0.f;  // kind 6
+  float upper = 0.f;  // kActClippedRelu
+  float slope = 0.f;  // kActLeakyRelu
   Tensor* slopes = nullptr;  // kind 3
 };
 

@@ -1,4 +1,5 @@
 #include "engine/core/conv.h"
+#include "engine/core/record_slots.h"
 
 namespace TAVROMATTING {
 namespace core {
@@ -27,7 +28,7 @@ Conv::Conv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights) {
   LinkRecord(rec, blobs, (t == "Conv" && names >= 3) ? 2 : 1);
   const uint32_t* p = rec.params;
   ReadWindowParams(p);
-  if (!outputs.empty()) outputs[0]->outputTag = p[13];
+  if (!outputs.empty()) outputs[0]->outputTag = p[slot::kOutputTag];
 
   const int wc = RecordWeightCount(rec, weights);
   int first = 0;
@@ -80,13 +81,13 @@ std::string Conv::Description() const {
 
 DepthwiseConv::DepthwiseConv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
     : Conv(rec, blobs, weights) {
-  group = rec.params[10] ? rec.params[10] : 1;
+  group = rec.params[slot::kGroup] ? rec.params[slot::kGroup] : 1;
 }
 
 DeConv::DeConv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
     : Conv(rec, blobs, weights) {
-  outHeight = rec.params[11];
-  outWidth = rec.params[12];
+  outHeight = rec.params[slot::kOutHeight];
+  outWidth = rec.params[slot::kOutWidth];
 }
 
 void DeConv::Setup() {

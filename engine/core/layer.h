@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/core/tensor.h"
-#include "model/model_records.h"
+#include "engine/core/layer_records.h"
 
 namespace TAVROMATTING {
 

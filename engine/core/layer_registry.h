@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/core/layer.h"
+#include "engine/core/run_env.h"
 
 namespace TAVROMATTING {
 
@@ -12,7 +13,7 @@ using LayerCreator = Layer* (*)(const LayerRecord& rec, TensorMap& blobs, Tensor
 
 class LayerRegistry {
  public:
-  static constexpr int kKinds = 8;
+  static constexpr int kKinds = core::kBackendKinds;
   // Registers a creator; a duplicate name prints a notice and replaces it.
   static void Register(int kind, const std::string& type, LayerCreator creator);
   // Builds a layer for the record, or prints why not and returns null.

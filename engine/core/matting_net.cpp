@@ -11,7 +11,7 @@
 namespace TAVROMATTING {
 
 Net* CreateNet(int backendKind, int option) {
-  if (backendKind != 0) return nullptr;
+  if (backendKind != core::kBackendBuilder) return nullptr;
   const bool optionOne = option == 1;  // carried, unused by construction
   const bool optionTwo = option == 2;
   (void)optionOne;
@@ -43,7 +43,7 @@ int RunMattingNet(Net* net, const uint8_t* rgb, uint8_t* out, int width, int hei
   input->SetShape(1, uint32_t(height), uint32_t(width), 3, kPlain);
   if (rgb) input->Bind(kUint8, const_cast<uint8_t*>(rgb));
   mask->SetShape(1, uint32_t(height), uint32_t(width), 1, kPlain);
-  if (net->env->Kind() != 6) {
+  if (net->env->Kind() != core::kBackendFloatMask) {
     if (out) mask->Bind(kUint8, out);
     net->Warmup();
     // A size whose skip connections do not line up (not a multiple of 32)

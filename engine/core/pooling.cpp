@@ -1,4 +1,5 @@
 #include "engine/core/pooling.h"
+#include "engine/core/record_slots.h"
 
 #include "engine/core/conv.h"
 
@@ -8,7 +9,7 @@ namespace core {
 Pooling::Pooling(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights) {
   LinkRecord(rec, blobs, 1);
   ReadWindowParams(rec.params);
-  extra = rec.params[13];
+  extra = rec.params[slot::kOutputTag];
 }
 
 void Pooling::Setup() {

@@ -6,6 +6,17 @@ namespace TAVROMATTING {
 class Net;
 namespace core {
 
+// Backend kinds. The network builder takes kind 0; the x86 environment runs
+// every layer from the registry under kind 2; an environment of kind 6 would
+// leave the mask in floats for the inference call to convert. The registry
+// holds kBackendKinds maps.
+enum BackendKind : int {
+  kBackendBuilder = 0,
+  kBackendX86 = 2,
+  kBackendFloatMask = 6,
+  kBackendKinds = 8
+};
+
 class RunEnv {
  public:
   virtual ~RunEnv() = default;

@@ -1,4 +1,5 @@
 #include "engine/core/simple_layers.h"
+#include "engine/core/record_slots.h"
 
 #include <cmath>
 
@@ -22,7 +23,7 @@ Batchnorm::Batchnorm(const LayerRecord& rec, TensorMap& blobs, TensorMap& weight
     mean = RecordWeight(rec, weights, 2);
     variance = RecordWeight(rec, weights, 3);
   }
-  epsilon = SlotFloat(rec, 16);
+  epsilon = SlotFloat(rec, slot::kEpsilon);
 }
 
 void Batchnorm::Setup() { SameShape(*this); }
@@ -41,12 +42,12 @@ void Concat::Setup() {
 
 Normalize::Normalize(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights) {
   LinkRecord(rec, blobs, 1);
-  channels = rec.params[0];
+  channels = rec.params[slot::kChannels];
   for (int i = 0; i < 3; ++i) {
-    mean[i] = SlotFloat(rec, 16 + i);
-    scale[i] = SlotFloat(rec, 19 + i);
+    mean[i] = SlotFloat(rec, slot::kNormMean + i);
+    scale[i] = SlotFloat(rec, slot::kNormScale + i);
   }
-  fourth = SlotFloat(rec, 22);
+  fourth = SlotFloat(rec, slot::kNormFourth);
 }
 
 void Normalize::Setup() {
@@ -57,10 +58,10 @@ void Normalize::Setup() {
 
 Resize::Resize(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights) {
   LinkRecord(rec, blobs, 1);
-  mode = rec.params[0];
-  alignCorners = rec.params[1] != 0;
-  scaleW = SlotFloat(rec, 16);
-  scaleH = SlotFloat(rec, 17);
+  mode = rec.params[slot::kResizeMode];
+  alignCorners = rec.params[slot::kResizeFlag] != 0;
+  scaleW = SlotFloat(rec, slot::kScaleWidth);
+  scaleH = SlotFloat(rec, slot::kScaleHeight);
 }
 
 void Resize::Setup() {
@@ -73,7 +74,7 @@ void Resize::Setup() {
 
 ShuffleSplit2::ShuffleSplit2(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights) {
   LinkRecord(rec, blobs, 2);
-  groups = rec.params[0];
+  groups = rec.params[slot::kShuffleGroups];
 }
 
 void ShuffleSplit2::Setup() {

@@ -10,40 +10,65 @@ namespace TAVROMATTING {
 
 class Layer;
 
-// Element kinds of the typed buffers.
+// Element kinds of the typed buffers. Kinds 3 to 5 exist in the record
+// format but no record or layer of this system uses them.
 enum ElementKind : int {
   kFloat32 = 0,
   kHalf = 1,
   kUint8 = 2,
-  kKind3 = 3,
-  kKind4 = 4,
-  kKind5 = 5,
+  kElementKind3 = 3,
+  kElementKind4 = 4,
+  kElementKind5 = 5,
   kElementKinds = 6
 };
 
-// Layout codes. Entry = (block, interleave, flags); flags low byte: channel
-// blocked, second byte: planar. Code 28's block is the whole n (or c) dim.
-struct LayoutFormat {
-  uint32_t block;
-  uint32_t interleave;
-  uint32_t flags;
-  bool channelBlocked() const { return (flags & 0xff) != 0; }
-  bool planar() const { return ((flags >> 8) & 0xff) != 0; }
-};
-constexpr int kLayoutFormatCount = 29;
-extern const LayoutFormat kLayoutFormats[kLayoutFormatCount];
-
+// Layout codes: where each float of a tensor lives. Blocked layouts group b
+// filters side by side (the last block moved back to end at the last
+// filter); interleaved ones also group s input channels; channel-blocked
+// ones put the channel loop outside the column loop; planar ones put it
+// outside the rows. kLayoutFormats gives (block, interleave, flags) by code.
 enum LayoutCode : uint32_t {
   kPlain = 0,          // n, h, w, c (c fastest)
   kPlanarSource = 1,   // n, c, h, w (model weights, dumps)
+  kBlock32 = 2,
+  kBlock24 = 3,
   kBlock16 = 4,
   kBlock8 = 5,
   kBlock4 = 6,
+  kBlock2 = 7,
+  kBlock1 = 8,
+  kBlock16Interleave2 = 9,
+  kBlock8Interleave2 = 10,
+  kBlock4Interleave4 = 11,
+  kBlock8Interleave4 = 12,
+  kBlock16Interleave4 = 13,
+  kChannelBlock24 = 14,
+  kChannelBlock16 = 15,
+  kChannelBlock12 = 16,
+  kChannelBlock8 = 17,
+  kChannelBlock4 = 18,
+  kChannelBlock2 = 19,
+  kChannelBlock1 = 20,
+  kChannelBlock8Interleave2 = 21,
+  kChannelBlock8Interleave4 = 22,
+  kChannelBlock16Interleave4 = 23,
   kPlanarBlock4 = 24,
   kPlanarBlock8 = 25,
+  kBlock1Second = 26,      // packs exactly as kBlock1
   kRowChannelFilter = 27,  // y, k, x, f
-  kWholeBlock = 28,        // y, x, k, f
+  kWholeBlock = 28,        // y, x, k, f; the block is the whole n (or c) dim
+  kLayoutCodeCount = 29
 };
+
+struct LayoutFormat {
+  uint32_t block;
+  uint32_t interleave;
+  uint32_t flags;  // low byte: channel blocked; second byte: planar
+  bool channelBlocked() const { return (flags & 0xff) != 0; }
+  bool planar() const { return ((flags >> 8) & 0xff) != 0; }
+};
+constexpr int kLayoutFormatCount = kLayoutCodeCount;
+extern const LayoutFormat kLayoutFormats[kLayoutFormatCount];
 
 // 64-byte aligned, zero-filled allocation with 136 bytes of slack; the raw
 // address is kept just below the returned one. Null on failure.

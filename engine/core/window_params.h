@@ -1,8 +1,10 @@
 // Kernel, padding, stride and dilation of a window layer (convolutions and
-// pooling), read from the first ten slots of its record.
+// pooling), read from the window slots of its record.
 #pragma once
 
 #include <cstdint>
+
+#include "engine/core/record_slots.h"
 
 namespace TAVROMATTING {
 namespace core {
@@ -17,16 +19,16 @@ struct WindowParams {
   // dilations x, y. Zero strides would divide by zero and zero dilations
   // would collapse the window; both read as 1 (the model has none).
   void ReadWindowParams(const uint32_t* p) {
-    kernelW = p[0];
-    kernelH = p[1];
-    padLeft = p[2];
-    padRight = p[3];
-    padTop = p[4];
-    padBottom = p[5];
-    strideX = p[6] ? p[6] : 1;
-    strideY = p[7] ? p[7] : 1;
-    dilationX = p[8] < 1 ? 1 : p[8];
-    dilationY = p[9] < 1 ? 1 : p[9];
+    kernelW = p[slot::kKernelWidth];
+    kernelH = p[slot::kKernelHeight];
+    padLeft = p[slot::kPadLeft];
+    padRight = p[slot::kPadRight];
+    padTop = p[slot::kPadTop];
+    padBottom = p[slot::kPadBottom];
+    strideX = p[slot::kStrideX] ? p[slot::kStrideX] : 1;
+    strideY = p[slot::kStrideY] ? p[slot::kStrideY] : 1;
+    dilationX = p[slot::kDilationX] < 1 ? 1 : p[slot::kDilationX];
+    dilationY = p[slot::kDilationY] < 1 ? 1 : p[slot::kDilationY];
   }
 };
 

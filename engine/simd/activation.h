@@ -23,10 +23,10 @@ class Activation : public core::Activation {
 };
 
 // The activation a producer may apply itself: the first attached layer when
-// it is a simd::Activation whose kind is fusible (1, 2, 6). Marks that layer
+// it is a simd::Activation whose kind is fusible (kActRelu, kActClippedRelu, kActLeakyRelu). Marks that layer
 // fused and returns its parameters; kind 0 when there is none.
 FusedAct FuseAttachedActivation(Layer* producer);
-// The same for producers that fuse a Relu (kind 1) only; any other attached
+// The same for producers that fuse a Relu (kActRelu) only; any other attached
 // activation is left to run on its own.
 FusedAct FuseAttachedRelu(Layer* producer);
 // For a member that does not fuse: the attached activation runs on its own

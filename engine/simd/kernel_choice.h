@@ -26,7 +26,7 @@ using ConvKernel = void (*)(const ConvArgs&);
 struct ConvMember {
   ConvKernel kernel = nullptr;  // null: no member (the dispatcher declines)
   uint32_t code = 0;            // packed weight layout it reads
-  bool fuses = false;           // applies an attached activation of kind 1, 2, 6
+  bool fuses = false;           // applies an attached fusible activation
   const char* name = "none";
 };
 

@@ -8,8 +8,6 @@ namespace TAVROMATTING {
 namespace x86 {
 
 namespace {
-constexpr uint32_t kBlock32 = 2, kBlock24 = 3, kChannelBlock16 = 15, kChannelBlock1 = 20;
-
 // C fills blocks of b exactly, or a single block of b with b - C zero filters
 // without fitting the next smaller block (b / 2 < C < b for 32 and 16,
 // 16 < C < 24 for 24).

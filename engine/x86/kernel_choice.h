@@ -1,7 +1,7 @@
 // Which AVX+FMA kernel the x86 convolution and depthwise layers run, as pure
 // functions of the layer shape and the features; a null kernel means the x86
 // path declines and the portable forward pass runs. Members of this path fuse
-// an attached Relu (kind 1) only.
+// an attached Relu (kActRelu) only.
 #pragma once
 
 #include "engine/simd/kernel_choice.h"

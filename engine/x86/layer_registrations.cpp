@@ -1,4 +1,4 @@
-// Registers every layer type under backend kind 2 (the x86 environment).
+// Registers every layer type under kBackendX86 (the x86 environment).
 #include "engine/core/layer_registry.h"
 #include "engine/matting/mask.h"
 #include "engine/simd/pooling.h"
@@ -13,7 +13,7 @@ Layer* Make(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights) {
   return new T(rec, blobs, weights);
 }
 
-constexpr int kX86 = 2;
+constexpr int kX86 = core::kBackendX86;
 
 // type name           class built
 const LayerRegistrar kRegistrations[] = {

@@ -1,4 +1,4 @@
-// The x86 run environment: backend kind 2; prints the processor's features
+// The x86 run environment: kBackendX86; prints the processor's features
 // when made and folds activations / rewires element-wise layers in place.
 #pragma once
 
@@ -10,7 +10,7 @@ namespace x86 {
 class RunEnv : public core::RunEnv {
  public:
   RunEnv();
-  int Kind() const override { return 2; }
+  int Kind() const override { return core::kBackendX86; }
   bool OptimizeGraph(Net* net) override;
 };
 

@@ -168,7 +168,7 @@ TEST(ConvKernels, DepthwiseReferenceIsAPerChannelConvolution) {
   std::vector<float> dw(size_t(a.Ho) * a.Wo), conv(dw.size());
   a.in = in.data();
   a.bias = &bias;
-  a.weight = w.data();  // one channel: codes 0 and 28 coincide
+  a.weight = w.data();  // one channel: kPlain and kWholeBlock coincide
   a.out = dw.data();
   DepthwiseReference(a);
   a.out = conv.data();

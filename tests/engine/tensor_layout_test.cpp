@@ -143,7 +143,7 @@ TEST(WeightLayout, ElementOrders) {
   auto wb = Pack(src, n, h, w, c, kWholeBlock);
   ASSERT_EQ(wb.size(), size_t(n) * h * w * c);
   EXPECT_EQ(wb[((1 * w + 2) * c + 1) * n + 3], Code(3, 1, 1, 2));
-  // Interleave 2 (code 10, block 8): block, y, x, k-group, m, k-in-group.
+  // Interleave 2 (kBlock8Interleave2, block 8): block, y, x, k-group, m, k-in-group.
   auto il = Pack(src, n, h, w, c, 10);
   EXPECT_EQ(il[((0 * h + 1) * w + 2) * c * 8 + 3 * 2 + 1], Code(3, 1, 1, 2));
 }
