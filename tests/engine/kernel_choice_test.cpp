@@ -1,223 +1,286 @@
-// The dispatch tables, row by row, with made-up feature sets (so every row is
-// checked on any machine), and the whole network on the fast path against the
-// forced portable path.
+// The dispatch tables by what they do: on a grid of layer shapes and for
+// every feature set this processor can run, the member each table picks
+// exists, runs, and matches the reference member; members that need an
+// instruction set are picked only when the features say it is there, and
+// the half-precision flag keeps the portable tables on SSE. Then the whole
+// network on the fast path against the forced portable path.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/matting_net.h"
 #include "engine/simd/kernel_choice.h"
 #include "engine/x86/cpu_info.h"
 #include "engine/x86/kernel_choice.h"
+#include "tests/engine/kernel_test_util.h"
+#include "tests/engine/test_util.h"
 
 using namespace TAVROMATTING;
+using tavro_test::ExpectNear;
+using tavro_test::Pack;
+using tavro_test::Random;
 
 namespace {
 
-KernelFeatures None() { return {}; }
-KernelFeatures Avx() { return {true, false, false}; }
-KernelFeatures AvxFma() { return {true, false, true}; }
-KernelFeatures Avx2Fma() { return {true, true, true}; }
-
-ConvArgs Conv(int Cin, int C, int k, int s, int pad, int d = 1, int W = 40, int padR = -1) {
-  ConvArgs a;
-  a.H = 20;
-  a.W = W;
-  a.Cin = Cin;
-  a.C = C;
-  a.kh = a.kw = k;
-  a.sh = a.sw = s;
-  a.dh = a.dw = d;
-  a.padL = a.padT = a.padB = pad;
-  a.padR = padR < 0 ? pad : padR;
-  a.Ho = (a.H + 2 * pad - (k - 1) * d - 1) / s + 1;
-  a.Wo = (a.W + a.padL + a.padR - (k - 1) * d - 1) / s + 1;
-  return a;
+// The feature sets the tables distinguish, limited to what this processor
+// can execute (a member picked for a set must also run here).
+std::vector<KernelFeatures> RunnableFeatureSets() {
+  const CpuInfo& cpu = CpuInfo::Get();
+  std::vector<KernelFeatures> out;
+  for (KernelFeatures f : {KernelFeatures{false, false, false}, KernelFeatures{true, false, false},
+                           KernelFeatures{true, false, true}, KernelFeatures{true, true, false},
+                           KernelFeatures{true, true, true}}) {
+    if ((f.avx && !cpu.HasAvx()) || (f.avx2 && !cpu.HasAvx2()) || (f.fma && !cpu.HasFma()))
+      continue;
+    out.push_back(f);
+  }
+  return out;
 }
 
-std::string Portable(const ConvArgs& a, const KernelFeatures& f, bool half = false) {
-  return simd::ChooseConvMember(a, half, f).name;
+std::string Describe(const ConvArgs& a, const KernelFeatures& f, const char* member) {
+  char buf[200];
+  std::snprintf(buf, sizeof buf, "%s: %dx%d cin %d c %d k %dx%d s %d d %d pad %d/%d [avx %d avx2 %d fma %d]",
+                member, a.H, a.W, a.Cin, a.C, a.kh, a.kw, a.sw, a.dw, a.padL, a.padR, f.avx, f.avx2,
+                f.fma);
+  return buf;
 }
-std::string X86(const ConvArgs& a, bool hasFloat = true, const KernelFeatures& f = AvxFma()) {
-  return x86::ChooseConvMember(a, hasFloat, f).name;
+
+// A member named for an instruction set is picked only when the features
+// have it (the names say which set a member needs).
+void ExpectWithinFeatures(const char* name, const KernelFeatures& f, bool half,
+                          const std::string& id) {
+  const std::string n = name;
+  const bool fma = n.find("FMA") != std::string::npos;
+  const bool avx2 = n.find("AVX2") != std::string::npos;
+  const bool avx = n.find("AVX") != std::string::npos;
+  EXPECT_TRUE(!fma || (f.fma && f.avx && !half)) << id;
+  EXPECT_TRUE(!avx2 || (f.avx2 && !half)) << id;
+  EXPECT_TRUE(!avx || (f.avx && !half)) << id;
+}
+
+FusedAct Leaky() {
+  FusedAct act;
+  act.kind = kActLeakyRelu;
+  act.slope = 0.1f;
+  return act;
+}
+FusedAct Relu() {
+  FusedAct act;
+  act.kind = kActRelu;
+  return act;
+}
+
+enum class Family { kConv, kDepthwise, kDeconv };
+
+// Runs `m` on `a` with weights packed as it asks and compares it with the
+// family's reference member followed by the activation the member fuses.
+void RunAgainstReference(Family family, ConvArgs a, const ConvMember& m, const FusedAct& act,
+                         const std::string& id) {
+  const size_t wn = family == Family::kDepthwise ? size_t(a.C) * a.kh * a.kw
+                                                 : size_t(a.C) * a.kh * a.kw * a.Cin;
+  auto in = Random(size_t(a.H) * a.W * a.Cin, 31);
+  auto w = Random(wn, 32);
+  auto bias = Random(a.C, 33);
+  const size_t outN = size_t(a.Ho) * a.Wo * a.C;
+  std::vector<float> ref(outN), got(outN + 64, -777.f);
+  std::vector<float> w0;
+  a.in = in.data();
+  a.bias = bias.data();
+  a.out = ref.data();
+  switch (family) {
+    case Family::kConv:
+      w0 = Pack(w, a.C, a.kh, a.kw, a.Cin, kPlain);
+      a.weight = w0.data();
+      ConvReference(a);
+      break;
+    case Family::kDepthwise:
+      w0 = Pack(w, a.C, a.kh, a.kw, 1, kWholeBlock);
+      a.weight = w0.data();
+      DepthwiseReference(a);
+      break;
+    case Family::kDeconv:
+      w0 = Pack(w, a.Cin, a.kh, a.kw, a.C, kPlain, true);
+      a.weight = w0.data();
+      DeconvReference(a);
+      break;
+  }
+  const bool fused = m.fuses;
+  if (fused)
+    for (float& v : ref) v = ApplyFusedScalar(act, v);
+  std::vector<float> wp;
+  if (family == Family::kConv)
+    wp = Pack(w, a.C, a.kh, a.kw, a.Cin, m.code);
+  else if (family == Family::kDepthwise)
+    wp = Pack(w, a.C, a.kh, a.kw, 1, m.code);
+  else
+    wp = Pack(w, a.Cin, a.kh, a.kw, a.C, m.code, true);
+  a.weight = wp.data();
+  a.out = got.data();
+  a.act = fused ? act : FusedAct();
+  m.kernel(a);
+  got.resize(outN);
+  ExpectNear(got, ref, 1e-4f, id.c_str());
+}
+
+// Convolution shapes around every row's conditions: channel counts on and
+// off the block sizes, 1 and 3 input channels of a first layer, the 2 -> 1
+// and 4 -> 3 heads, strides, dilations and widths a multiple of 32 or not.
+std::vector<ConvArgs> ConvShapes() {
+  std::vector<ConvArgs> out;
+  struct Window { int k, s, pad, padR, d; };
+  const Window windows[] = {{1, 1, 0, 0, 1}, {3, 1, 1, 1, 1}, {3, 2, 1, 1, 1},
+                            {3, 2, 1, 0, 1}, {3, 1, 2, 2, 2}, {3, 2, 2, 2, 2}};
+  for (int Cin : {1, 2, 3, 4, 8, 16})
+    for (int C : {1, 2, 3, 4, 6, 8, 10, 16, 20, 24, 28, 32, 48})
+      for (const Window& w : windows)
+        for (int W : {13, 32})
+          out.push_back(tavro_test::ConvShapeArgs(9, W, Cin, C, w.k, w.k, w.pad, w.padR, w.s, w.d));
+  return out;
 }
 
 }  // namespace
 
-TEST(KernelChoice, PortableConvolutionTables) {
-  const KernelFeatures f = Avx2Fma();
-  // First layer: FMA only when C is a multiple of 8.
-  EXPECT_EQ(Portable(Conv(3, 24, 3, 2, 1), f), "first-layer FMA");
-  EXPECT_EQ(Portable(Conv(1, 12, 3, 2, 1), f), "first-layer SSE");
-  EXPECT_EQ(Portable(Conv(3, 24, 3, 2, 1), None()), "first-layer SSE");
-  // Single output; 2 -> 1 channels takes it even on the SSE column.
-  EXPECT_EQ(Portable(Conv(4, 1, 3, 1, 1), f), "single-output");
-  EXPECT_EQ(Portable(Conv(8, 1, 3, 1, 1), f), "single-output FMA");
-  EXPECT_EQ(Portable(Conv(8, 1, 3, 1, 1), None()), "single-output");
-  EXPECT_EQ(Portable(Conv(2, 1, 3, 1, 1, 2), None()), "single-output");
-  // 1x1.
-  EXPECT_EQ(Portable(Conv(24, 16, 1, 1, 0), f), "1x1 FMA 16");
-  EXPECT_EQ(Portable(Conv(24, 10, 1, 1, 0), f), "1x1 FMA 8");
-  EXPECT_EQ(Portable(Conv(28, 4, 1, 1, 0), f), "1x1 SSE 4");
-  EXPECT_EQ(Portable(Conv(24, 10, 1, 1, 0), None()), "1x1 SSE 8");
-  EXPECT_EQ(Portable(Conv(24, 2, 1, 1, 0), f), "direct SSE 4");
-  // Direct and dilated.
-  EXPECT_EQ(Portable(Conv(16, 32, 3, 1, 1), f), "direct FMA 16");
-  EXPECT_EQ(Portable(Conv(16, 24, 3, 1, 1), f), "direct FMA 8");
-  EXPECT_EQ(Portable(Conv(16, 6, 3, 1, 1), f), "direct SSE 4");
-  EXPECT_EQ(Portable(Conv(16, 24, 3, 1, 1), None()), "direct SSE 8");
-  EXPECT_EQ(Portable(Conv(16, 32, 3, 1, 2, 2), f), "dilated FMA 16");
-  EXPECT_EQ(Portable(Conv(16, 8, 3, 1, 2, 2), f), "dilated FMA 8");
-  EXPECT_EQ(Portable(Conv(16, 4, 2, 1, 1, 2), f), "dilated SSE 4");
-  EXPECT_EQ(Portable(Conv(16, 6, 3, 1, 2, 2), f), "reference");
-  EXPECT_EQ(Portable(Conv(16, 8, 3, 1, 2, 2), None()), "dilated SSE 8");
-  // The half-precision flag selects the SSE column even with AVX2 and FMA.
-  EXPECT_EQ(Portable(Conv(24, 16, 1, 1, 0), f, true), "1x1 SSE 8");
-  // AVX2 without FMA is not enough.
-  EXPECT_EQ(Portable(Conv(24, 16, 1, 1, 0), {true, true, false}), "1x1 SSE 8");
+TEST(KernelChoice, ConvolutionMembersRunAndMatchTheReference) {
+  for (const KernelFeatures& f : RunnableFeatureSets())
+    for (const ConvArgs& a : ConvShapes()) {
+      for (bool half : {false, true}) {
+        const ConvMember m = simd::ChooseConvMember(a, half, f);
+        const std::string id = Describe(a, f, m.name) + (half ? " half" : "");
+        ASSERT_NE(m.kernel, nullptr) << id;  // the portable table always has a member
+        ExpectWithinFeatures(m.name, f, half, id);
+        if (!half) RunAgainstReference(Family::kConv, a, m, Leaky(), id);
+      }
+      const ConvMember x = x86::ChooseConvMember(a, true, f);
+      if (!x.kernel) continue;  // declining hands the layer to the portable pass
+      const std::string id = Describe(a, f, x.name) + " x86";
+      EXPECT_TRUE(f.AvxFma()) << id;
+      RunAgainstReference(Family::kConv, a, x, Relu(), id);
+    }
 }
 
-TEST(KernelChoice, X86ConvolutionTable) {
-  // 1x1: block by channel count, declines otherwise.
-  EXPECT_EQ(X86(Conv(48, 96, 1, 1, 0)), "1x1 block 32");
-  EXPECT_EQ(X86(Conv(48, 28, 1, 1, 0)), "1x1 block 32");
-  EXPECT_EQ(X86(Conv(48, 48, 1, 1, 0)), "1x1 block 24");
-  EXPECT_EQ(X86(Conv(48, 20, 1, 1, 0)), "1x1 block 24");
-  EXPECT_EQ(X86(Conv(48, 16, 1, 1, 0)), "1x1 block 16");
-  EXPECT_EQ(X86(Conv(48, 10, 1, 1, 0)), "1x1 block 16");
-  EXPECT_EQ(X86(Conv(28, 4, 1, 1, 0)), "declines: 1x1 channels");
-  EXPECT_EQ(X86(Conv(28, 8, 1, 1, 0)), "declines: 1x1 channels");
-  // 3x3 rows in order.
-  EXPECT_EQ(X86(Conv(3, 16, 3, 2, 1)), "first-layer block 16");
-  EXPECT_EQ(X86(Conv(1, 12, 3, 2, 1)), "first-layer block 16");
-  EXPECT_EQ(X86(Conv(3, 24, 3, 2, 1)), "declines: 3x3 channels");  // the model's stem
-  EXPECT_EQ(X86(Conv(4, 3, 3, 1, 1, 1, 32)), "3-output");
-  EXPECT_EQ(X86(Conv(4, 3, 3, 1, 1, 1, 30)), "3x3 block 4");  // width not a multiple of 32
-  EXPECT_EQ(X86(Conv(8, 24, 3, 1, 1)), "3x3 block 24");
-  EXPECT_EQ(X86(Conv(8, 20, 3, 1, 1)), "3x3 block 24");
-  EXPECT_EQ(X86(Conv(32, 16, 3, 1, 1)), "3x3 stride 1 block 16");
-  EXPECT_EQ(X86(Conv(32, 16, 3, 1, 2, 2)), "general 3x3 block 16");
-  EXPECT_EQ(X86(Conv(32, 32, 3, 2, 1)), "3x3 stride 2 block 16");
-  EXPECT_EQ(X86(Conv(32, 32, 3, 2, 1), false), "declines: 3x3 channels");  // 8-bit input
-  EXPECT_EQ(X86(Conv(3, 1, 3, 1, 1)), "single-output");
-  EXPECT_EQ(X86(Conv(4, 1, 3, 1, 1)), "declines: one channel");
-  EXPECT_EQ(X86(Conv(8, 8, 3, 1, 1)), "3x3 block 4");
-  EXPECT_EQ(X86(Conv(4, 4, 3, 1, 1)), "3x3 block 4");
-  EXPECT_EQ(X86(Conv(8, 8, 3, 1, 2, 2)), "declines: 3x3 channels");
-  EXPECT_EQ(X86(Conv(8, 4, 3, 2, 2, 2)), "3x3 block 4 stride 2 dilation 2");
-  EXPECT_EQ(X86(Conv(8, 4, 3, 1, 2, 2)), "general 3x3 block 4");
-  EXPECT_EQ(X86(Conv(8, 2, 3, 1, 2, 2)), "general 3x3 block 4");
-  EXPECT_EQ(X86(Conv(16, 4, 2, 1, 1, 2)), "declines: kernel size");
-  EXPECT_EQ(X86(Conv(16, 16, 5, 1, 2)), "declines: kernel size");
-  // Needs AVX and FMA.
-  EXPECT_EQ(X86(Conv(48, 96, 1, 1, 0), true, Avx()), "declines: no AVX+FMA");
-  EXPECT_EQ(X86(Conv(48, 96, 1, 1, 0), true, Avx2Fma()), "1x1 block 32");
+TEST(KernelChoice, DepthwiseAndGroupedMembersRunAndMatchTheReference) {
+  for (const KernelFeatures& f : RunnableFeatureSets()) {
+    for (int C : {4, 6, 8, 12, 16, 24, 32, 48})
+      for (int s : {1, 2})
+        for (int W : {13, 40, 57}) {
+          const ConvArgs a = tavro_test::ConvShapeArgs(7, W, C, C, 3, 3, 1, 1, s, 1);
+          for (bool half : {false, true}) {
+            const ConvMember m = simd::ChooseDepthwiseMember(a, half, f);
+            const std::string id = Describe(a, f, m.name) + " depthwise" + (half ? " half" : "");
+            ASSERT_NE(m.kernel, nullptr) << id;
+            ExpectWithinFeatures(m.name, f, half, id);
+            if (!half) RunAgainstReference(Family::kDepthwise, a, m, Leaky(), id);
+          }
+          const ConvMember x = x86::ChooseDepthwiseMember(a, f);
+          if (!x.kernel) continue;
+          const std::string id = Describe(a, f, x.name) + " depthwise x86";
+          EXPECT_TRUE(f.AvxFma()) << id;
+          RunAgainstReference(Family::kDepthwise, a, x, Relu(), id);
+        }
+    // Grouped convolutions: a member for every group width divisible by 4,
+    // none otherwise.
+    for (int perGroup = 1; perGroup <= 40; ++perGroup) {
+      const ConvMember m = simd::ChooseGroupedMember(perGroup, false, f);
+      EXPECT_EQ(m.kernel != nullptr, perGroup % 4 == 0) << perGroup;
+      if (m.kernel) ExpectWithinFeatures(m.name, f, false, m.name);
+      ExpectWithinFeatures(simd::ChooseGroupedMember(perGroup, true, f).name, f, true, "half");
+    }
+  }
 }
 
-TEST(KernelChoice, DepthwiseGroupedAndTransposed) {
-  const KernelFeatures f = Avx2Fma();
-  auto dw = [](int C, int s, int W = 40) { return Conv(C, C, 3, s, 1, 1, W); };
-  EXPECT_STREQ(simd::ChooseDepthwiseMember(dw(48, 1), false, f).name, "3x3 stride-1 FMA 16");
-  EXPECT_STREQ(simd::ChooseDepthwiseMember(dw(24, 1), false, f).name, "3x3 stride-1 FMA 8");
-  EXPECT_STREQ(simd::ChooseDepthwiseMember(dw(12, 1), false, f).name, "3x3 stride-1 SSE 4");
-  EXPECT_STREQ(simd::ChooseDepthwiseMember(dw(6, 1), false, f).name, "reference");
-  EXPECT_STREQ(simd::ChooseDepthwiseMember(dw(24, 1), false, None()).name, "3x3 stride-1 SSE 8");
-  EXPECT_STREQ(simd::ChooseDepthwiseMember(dw(32, 2), false, f).name, "general FMA 16");
-  EXPECT_STREQ(simd::ChooseDepthwiseMember(dw(24, 2), false, f).name, "general FMA 8");
-  EXPECT_STREQ(simd::ChooseDepthwiseMember(dw(24, 2), true, f).name, "general SSE 8");
-  EXPECT_STREQ(simd::ChooseDepthwiseMember(dw(12, 2), false, f).name, "general SSE 4");
-  EXPECT_STREQ(simd::ChooseDepthwiseMember(dw(6, 2), false, f).name, "reference");
-  // x86: C % 16, wide-row from 56 output pixels at stride width 1.
-  EXPECT_STREQ(x86::ChooseDepthwiseMember(dw(48, 1, 40), AvxFma()).name, "general");
-  EXPECT_STREQ(x86::ChooseDepthwiseMember(dw(48, 1, 56), AvxFma()).name, "wide-row");
-  EXPECT_STREQ(x86::ChooseDepthwiseMember(dw(48, 2, 120), AvxFma()).name, "general");
-  EXPECT_STREQ(x86::ChooseDepthwiseMember(dw(24, 1, 56), AvxFma()).name, "declines: shape");
-  EXPECT_STREQ(x86::ChooseDepthwiseMember(dw(48, 1, 56), Avx()).name, "declines: no AVX+FMA");
-  // Grouped by channels per group.
-  EXPECT_STREQ(simd::ChooseGroupedMember(32, false, f).name, "grouped FMA 16");
-  EXPECT_STREQ(simd::ChooseGroupedMember(24, false, f).name, "grouped FMA 8");
-  EXPECT_STREQ(simd::ChooseGroupedMember(12, false, f).name, "grouped SSE 4");
-  EXPECT_STREQ(simd::ChooseGroupedMember(24, false, None()).name, "grouped SSE 8");
-  EXPECT_EQ(simd::ChooseGroupedMember(3, false, f).kernel, nullptr);
-  // Transposed: W' a multiple of 4 and stride 2, else the reference.
-  auto de = [](int Cin, int C, int k, int s, int W, int padL = 0, int padR = 0) {
-    ConvArgs a;
-    a.H = 10;
-    a.W = W;
-    a.Cin = Cin;
-    a.C = C;
-    a.kh = a.kw = k;
-    a.sh = a.sw = s;
-    a.padL = a.padT = padL;
-    a.padR = a.padB = padR;
-    a.Wo = (W - 1) * s - padL - padR + k;
-    a.Ho = (a.H - 1) * s - padL - padR + k;
-    return a;
-  };
-  EXPECT_STREQ(simd::ChooseDeconvMember(de(8, 4, 2, 2, 20), false, f).name, "stride-2 SSE 4");
-  EXPECT_STREQ(simd::ChooseDeconvMember(de(8, 8, 2, 2, 20), false, f).name, "stride-2 FMA 8");
-  EXPECT_STREQ(simd::ChooseDeconvMember(de(8, 8, 2, 2, 20), false, None()).name, "stride-2 SSE 4");
-  EXPECT_STREQ(simd::ChooseDeconvMember(de(8, 4, 2, 2, 21), false, f).name, "reference");
-  EXPECT_STREQ(simd::ChooseDeconvMember(de(8, 4, 3, 3, 20), false, f).name, "reference");
-  EXPECT_STREQ(simd::ChooseDeconvMember(de(16, 2, 2, 2, 20), false, f).name, "two-output FMA");
-  EXPECT_STREQ(simd::ChooseDeconvMember(de(12, 2, 2, 2, 20), false, f).name, "two-output SSE");
-  EXPECT_STREQ(simd::ChooseDeconvMember(de(6, 2, 2, 2, 20), false, f).name, "stride-2 SSE 4");
-  EXPECT_STREQ(simd::ChooseDeconvMember(de(8, 8, 5, 2, 21, 1, 2), false, f).name,
-               "5x5 stride-2 general");
-  EXPECT_STREQ(simd::ChooseDeconvMember(de(8, 8, 5, 2, 20, 1, 2), false, f).name,
-               "5x5 stride-2 FMA 8");
-  EXPECT_STREQ(simd::ChooseDeconvMember(de(8, 8, 5, 2, 20, 1, 2), false, None()).name,
-               "5x5 stride-2 SSE 4");
-  EXPECT_STREQ(simd::ChooseDeconvMember(de(8, 3, 5, 2, 20, 1, 2), false, f).name,
-               "5x5 stride-2 FMA by input");
-  EXPECT_STREQ(simd::ChooseDeconvMember(de(4, 3, 5, 2, 20, 1, 2), false, f).name,
-               "5x5 stride-2 SSE by input");
+TEST(KernelChoice, TransposedMembersRunAndMatchTheReference) {
+  struct Case { int Cin, C, k, s, W, padL, padR; };
+  std::vector<Case> cases;
+  for (int Cin : {4, 6, 8, 12, 16})
+    for (int C : {2, 3, 4, 8})
+      for (int W : {20, 21}) {
+        cases.push_back({Cin, C, 2, 2, W, 0, 0});
+        cases.push_back({Cin, C, 3, 3, W, 0, 0});
+        cases.push_back({Cin, C, 5, 2, W, 1, 2});
+      }
+  for (const KernelFeatures& f : RunnableFeatureSets())
+    for (const Case& c : cases) {
+      ConvArgs a;
+      a.H = 6;
+      a.W = c.W;
+      a.Cin = c.Cin;
+      a.C = c.C;
+      a.kh = a.kw = c.k;
+      a.sh = a.sw = c.s;
+      a.padL = a.padT = c.padL;
+      a.padR = a.padB = c.padR;
+      a.Wo = (a.W - 1) * c.s - c.padL - c.padR + c.k;
+      a.Ho = (a.H - 1) * c.s - c.padL - c.padR + c.k;
+      for (bool half : {false, true}) {
+        const ConvMember m = simd::ChooseDeconvMember(a, half, f);
+        const std::string id = Describe(a, f, m.name) + " transposed" + (half ? " half" : "");
+        ASSERT_NE(m.kernel, nullptr) << id;
+        ExpectWithinFeatures(m.name, f, half, id);
+        if (!half) RunAgainstReference(Family::kDeconv, a, m, Leaky(), id);
+      }
+    }
 }
 
-TEST(KernelChoice, PoolingActivationAndSimpleLayers) {
-  auto pool = [](bool global, PoolOp op, int C, int k, int s, int pad, const KernelFeatures& f) {
-    ConvArgs a = Conv(C, C, k, s, pad);
-    return std::string(simd::ChoosePoolMember(global, op, a, false, f).name);
-  };
-  EXPECT_EQ(pool(true, PoolOp::kAverage, 32, 1, 1, 0, Avx()), "global AVX 16");
-  EXPECT_EQ(pool(true, PoolOp::kAverage, 12, 1, 1, 0, Avx()), "global AVX 8");
-  EXPECT_EQ(pool(true, PoolOp::kAverage, 6, 1, 1, 0, Avx()), "global SSE 4");
-  EXPECT_EQ(pool(true, PoolOp::kAverage, 3, 1, 1, 0, Avx()), "global reference");
-  EXPECT_EQ(pool(true, PoolOp::kAverage, 12, 1, 1, 0, None()), "global SSE 4");
-  EXPECT_EQ(pool(false, PoolOp::kMax, 24, 3, 2, 1, Avx()), "max 3x3 s2 AVX 8");  // the model's
-  EXPECT_EQ(pool(false, PoolOp::kMax, 32, 3, 2, 1, Avx()), "max 3x3 s2 AVX 16");
-  EXPECT_EQ(pool(false, PoolOp::kMax, 12, 3, 2, 1, Avx()), "max 3x3 s2 SSE 4");
-  EXPECT_EQ(pool(false, PoolOp::kMax, 6, 3, 2, 1, Avx()), "pool reference");
-  EXPECT_EQ(pool(false, PoolOp::kMax, 24, 3, 2, 1, None()), "max 3x3 s2 SSE 8");
-  EXPECT_EQ(pool(false, PoolOp::kAverage, 24, 3, 2, 1, Avx()), "pool AVX 8");
-  EXPECT_EQ(pool(false, PoolOp::kMax, 48, 2, 2, 0, Avx()), "pool AVX 16");
-  EXPECT_EQ(pool(false, PoolOp::kMax, 12, 2, 2, 0, Avx()), "pool SSE 4");
-  EXPECT_EQ(pool(false, PoolOp::kMax, 24, 2, 2, 0, None()), "pool SSE 8");
+TEST(KernelChoice, PoolingMembersRunAndMatchTheReference) {
+  for (const KernelFeatures& f : RunnableFeatureSets())
+    for (int C : {3, 4, 6, 8, 12, 16, 24, 32, 48}) {
+      for (bool half : {false, true}) {
+        const ConvArgs g = tavro_test::PoolArgs(5, 7, C, 1, 1, 0);
+        const simd::PoolMember gm = simd::ChoosePoolMember(true, PoolOp::kAverage, g, half, f);
+        ASSERT_NE(gm.global, nullptr) << gm.name;
+        ExpectWithinFeatures(gm.name, f, half, gm.name);
+        auto in = Random(size_t(5) * 7 * C, 41);
+        std::vector<float> want(C), got(C + 16, -777.f);
+        GlobalAverageReference(in.data(), 35, C, want.data());
+        gm.global(in.data(), 35, C, got.data());
+        got.resize(C);
+        ExpectNear(got, want, 1e-5f, gm.name);
+        for (PoolOp op : {PoolOp::kMax, PoolOp::kAverage})
+          for (auto [k, s, pad] : {std::tuple<int, int, int>{3, 2, 1}, {2, 2, 0}, {3, 1, 1}}) {
+            const ConvArgs a = tavro_test::PoolArgs(9, 13, C, k, s, pad);
+            const simd::PoolMember m = simd::ChoosePoolMember(false, op, a, half, f);
+            const std::string id = Describe(a, f, m.name) + " pool";
+            ASSERT_TRUE(m.windowed || m.fixed) << id;
+            ExpectWithinFeatures(m.name, f, half, id);
+            auto pin = Random(size_t(9) * 13 * C, 42);
+            auto ref = tavro_test::RunPool(a, pin, [op](const ConvArgs& x) { PoolReference(x, op); });
+            auto out = tavro_test::RunPool(a, pin, [&](const ConvArgs& x) {
+              if (m.fixed) m.fixed(x); else m.windowed(x, op);
+            });
+            ExpectNear(out, ref, 1e-5f, id.c_str());
+          }
+      }
+    }
+}
 
-  auto act = [](bool x86, uint32_t kind, bool half, const KernelFeatures& f) {
-    return std::string(simd::ChooseActivationMember(x86, kind, half, f).name);
-  };
-  EXPECT_EQ(act(false, kActRelu, false, Avx2Fma()), "AVX2+FMA");
-  EXPECT_EQ(act(false, kActRelu, true, Avx2Fma()), "SSE");
-  EXPECT_EQ(act(false, kActSigmoid, false, Avx()), "SSE");
-  EXPECT_EQ(act(true, kActSigmoid, true, Avx2Fma()), "AVX2+FMA");  // ignores the flag
-  EXPECT_EQ(act(true, kActSwish, false, AvxFma()), "AVX");
-  EXPECT_EQ(act(true, kActSigmoid, false, None()), "SSE");
-  EXPECT_EQ(act(true, kActRelu, false, Avx()), "SSE");  // other kinds: simd::Activation
-
-  EXPECT_TRUE(simd::UseBatchnormAvx2(16, false, Avx2Fma()));
-  EXPECT_FALSE(simd::UseBatchnormAvx2(4, false, Avx2Fma()));
-  EXPECT_FALSE(simd::UseBatchnormAvx2(16, true, Avx2Fma()));
-  EXPECT_TRUE(simd::UseResizeAvx2(192, false, Avx2Fma()));
-  EXPECT_FALSE(simd::UseResizeAvx2(192, false, AvxFma()));
-  EXPECT_TRUE(simd::UseConcatAvx(false, Avx()));
-  EXPECT_FALSE(simd::UseConcatAvx(true, Avx()));
-  EXPECT_TRUE(simd::UseMmaAvx(8, false, Avx()));
-  EXPECT_FALSE(simd::UseMmaAvx(12, false, Avx()));
+TEST(KernelChoice, ActivationMembersMatchTheReference) {
+  auto in = Random(1003, 51, -6.f, 6.f);
+  for (const KernelFeatures& f : RunnableFeatureSets())
+    for (bool x86 : {false, true})
+      for (uint32_t kind = kActRelu; kind <= kActHardSwish; ++kind) {
+        const simd::ActivationMember m = simd::ChooseActivationMember(x86, kind, false, f);
+        ASSERT_NE(m.kernel, nullptr) << kind;
+        ExpectWithinFeatures(m.name, f, false, m.name);
+        ActivationArgs args;
+        args.kind = kind;
+        args.upper = 3.f;
+        args.slope = 0.2f;
+        std::vector<float> slopes(1, 0.2f);
+        args.slopes = slopes.data();
+        args.channels = 1;
+        args.pixels = in.size();
+        std::vector<float> got(in.size());
+        m.kernel(args, in.data(), got.data(), in.size());
+        std::vector<float> want(in.size());
+        ActivationReference(args, in.data(), want.data(), in.size());
+        ExpectNear(got, want, 2e-3f, m.name);
+      }
 }
 
 TEST(KernelChoice, ForcedPortableReadsNoFeatures) {
