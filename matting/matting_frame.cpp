@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "engine/matting_net.h"
+#include "engine/x86/matting_net.h"
 #include "matting/background_blur.h"
 #include "matting/flow_fusion.h"
 #include "matting/mask_filters.h"

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "bench/engine/layer_shares.h"
-#include "engine/matting_net.h"
+#include "engine/x86/matting_net.h"
 #include "engine/x86/cpu_info.h"
 
 #ifdef TAVRO_HAVE_OPENCV_DNN

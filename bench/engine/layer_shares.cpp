@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "engine/core/net.h"
-#include "engine/matting_net.h"
+#include "engine/x86/matting_net.h"
 
 namespace tavro_bench {
 

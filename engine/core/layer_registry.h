@@ -24,10 +24,6 @@ class LayerRegistry {
   static std::map<std::string, LayerCreator>* Maps();
 };
 
-// Makes sure the built-in layer types are registered (their registration
-// file is linked); the network builder calls it.
-void LinkLayerRegistrations();
-
 // Static registration helper: `static LayerRegistrar r(2, "Conv", &Make);`
 struct LayerRegistrar {
   LayerRegistrar(int kind, const char* type, LayerCreator creator) {

@@ -147,7 +147,6 @@ bool Net::Run() {
 
 Net* BuildNet(std::unique_ptr<core::RunEnv> env, const WeightRecord* weightRecords,
               size_t weightCount, const LayerRecord* layerRecords, size_t layerCount) {
-  LinkLayerRegistrations();
   if (!env) return nullptr;
   Net* net = new Net;
   net->env = std::move(env);

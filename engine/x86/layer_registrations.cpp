@@ -37,8 +37,8 @@ const LayerRegistrar kRegistrations[] = {
 
 }  // namespace
 
-// Referenced by the network builder so that the linker keeps this file (and
-// its static registrations) when the engine is a static library.
+// Referenced by the x86 run environment so that the linker keeps this file
+// (and its static registrations) when the engine is a static library.
 void LinkLayerRegistrations() { (void)kRegistrations; }
 
 }  // namespace TAVROMATTING

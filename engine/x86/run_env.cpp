@@ -8,6 +8,7 @@ namespace TAVROMATTING {
 namespace x86 {
 
 RunEnv::RunEnv() {
+  LinkLayerRegistrations();
   const CpuInfo& cpu = CpuInfo::Get();
   std::cout << (cpu.HasAvx512f() ? "Support AVX512F!" : "Not support AVX512F!") << std::endl;
   std::cout << (cpu.HasAvx2() ? "Support AVX2!" : "Not support AVX2!") << std::endl;

@@ -14,7 +14,7 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/matting_net.h"
+#include "engine/x86/matting_net.h"
 #include "engine/simd/kernel_choice.h"
 #include "engine/x86/cpu_info.h"
 #include "engine/x86/kernel_choice.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/matting_net.h"
+#include "engine/x86/matting_net.h"
 #include "matting/mask_filters.h"
 #include "matting/matting_frame.h"
 #include "matting/median_blur.h"

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "engine/matting_net.h"
+#include "engine/x86/matting_net.h"
 
 TEST(Engine, UnknownBackendKindGivesNoNet) {
   EXPECT_EQ(TAVROMATTING::CreateNet(1, 0), nullptr);

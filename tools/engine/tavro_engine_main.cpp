@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "engine/core/net.h"
-#include "engine/core/weight_file.h"
-#include "engine/matting_net.h"
+#include "engine/x86/weight_file.h"
+#include "engine/x86/matting_net.h"
 #include "model/portrait_tables.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/core/weight_file.h"
+#include "engine/x86/weight_file.h"
 
 #include <fstream>
 #include <iostream>

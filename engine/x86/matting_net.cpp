@@ -1,5 +1,5 @@
 // The engine's entry points for the matting pipeline.
-#include "engine/matting_net.h"
+#include "engine/x86/matting_net.h"
 
 #include <cstring>
 #include <iostream>

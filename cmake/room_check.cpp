@@ -1,0 +1,1 @@
+// Empty translation unit: the room checks link whole room libraries around it.
