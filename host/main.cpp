@@ -2,13 +2,11 @@
 // the module through the stand-in SDK, pushes frames from a file, a folder,
 // a camera or the built-in demo clip through the filter, and writes the
 // masks, the filtered frames and a contact sheet.
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -26,27 +24,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-bool AnyNonZero(const std::vector<uint8_t>& mask) {
-  return std::any_of(mask.begin(), mask.end(), [](uint8_t v) { return v != 0; });
-}
-
 double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
-}
-
-// The module warms up on a thread of its own after the first frame, and
-// answers all-zero masks until then. To give the first frame a real mask the
-// host re-sends a fresh copy of it every 100 ms until a non-zero mask comes
-// back or waitMs pass.
-int32_t WaitForWarmup(ModuleSession& session, const I420Image& first, int waitMs,
-                      I420Image& frame, std::vector<uint8_t>& mask, int32_t result) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-  while (result == 0 && !AnyNonZero(mask) && Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    frame = first;
-    result = session.process(frame, mask);
-  }
-  return result;
 }
 
 }  // namespace
@@ -96,8 +75,13 @@ int main(int argc, char** argv) {
     auto t0 = Clock::now();
     int32_t result = session.process(frame, mask);
     filterMs += Ms(Clock::now() - t0);
-    if (frames == 0 && opt.warmupWaitMs > 0)
-      result = WaitForWarmup(session, original, opt.warmupWaitMs, frame, mask, result);
+    if (frames == 0 && opt.warmupWaitMs > 0) {
+      const auto resend = [&](std::vector<uint8_t>& m) {
+        frame = original;
+        return session.process(frame, m);
+      };
+      result = WaitForWarmup(resend, opt.warmupWaitMs, mask, result);
+    }
     if (result == 0) ++processed;
     if (mask.size() != frame.lumaSize()) mask.assign(frame.lumaSize(), 0);
 

@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "host/frame_source.h"
 #include "host/i420_image.h"
 #include "host/module_session.h"
+#include "matting/matting_frame.h"
 
 using namespace tavro_host;
 
@@ -98,4 +100,92 @@ TEST(ModuleEndToEnd, BadModulePathIsReported) {
   I420Image frame = Grey(4, 4, 0);
   std::vector<uint8_t> mask;
   EXPECT_EQ(session.process(frame, mask), 2);
+}
+
+namespace {
+
+// The mask the matting pipeline itself gives for the third of three passes
+// of frame at network size netW x 224, optical flow and media filter off.
+std::vector<uint8_t> PipelineMask(I420Image frame, int netW) {
+  using namespace TavroMatting;
+  MattingFrame* matting = CreateMattingFrame(320, 224);
+  const int w = frame.width, h = frame.height;
+  const PlanarImage image{{frame.y(), frame.u(), frame.v()},
+                          {w, w / 2, w / 2}, {h, h / 2, h / 2}, {w, w / 2, w / 2}};
+  std::vector<uint8_t> mask(frame.lumaSize());
+  const MaskView view{mask.data(), w, h};
+  for (int pass = 0; pass < 3; ++pass) {
+    const MattingSettings settings{netW, 224, pass == 0 ? 1 : 0, 0, 0};
+    EXPECT_EQ(ProcessMattingFrame(matting, &image, &view, &settings), 0);
+  }
+  DestroyMattingFrame(matting);
+  return mask;
+}
+
+// The module's mask for the third pass of frame after the warm-up.
+std::vector<uint8_t> SessionMask(const I420Image& frame, const std::string& configs,
+                                 const std::string& laterConfigs = "") {
+  ModuleSession session;
+  std::string error;
+  EXPECT_TRUE(session.open(TAVRO_MODULE_PATH, configs, &error)) << error;
+  std::vector<uint8_t> mask;
+  const auto send = [&](std::vector<uint8_t>& m) {
+    I420Image copy = frame;
+    return session.process(copy, m);
+  };
+  EXPECT_EQ(WaitForWarmup(send, 10000, mask, send(mask)), 0);
+  EXPECT_TRUE(session.sawMask()) << "the warm-up did not finish in 10 s";
+  if (!laterConfigs.empty()) {
+    session.setConfigs(laterConfigs);
+    send(mask);
+    WaitForWarmup(send, 10000, mask, send(mask));  // a new size warms up again
+  }
+  for (int pass = 0; pass < 3; ++pass) send(mask);
+  return mask;
+}
+
+}  // namespace
+
+// "prefer_efficiency" chooses the 224x224 network. It must hold whether the
+// host gives it before the first frame (the module's initialisation puts the
+// network back to 320x224) or while frames run (the module warms up again).
+TEST(ModuleEndToEnd, PreferEfficiencyHoldsFromStartAndMidStream) {
+  I420Image frame;
+  ASSERT_TRUE(OpenDemoSource()->next(frame));
+  const std::vector<uint8_t> net224 = PipelineMask(frame, 224);
+  const std::vector<uint8_t> net320 = PipelineMask(frame, 320);
+  ASSERT_NE(net224, net320) << "the frame cannot tell the network sizes apart";
+
+  const std::string noFlow = "{\"enable\":true,\"enable_optical_flow\":false";
+  EXPECT_TRUE(SessionMask(frame, noFlow + "}") == net320);
+  EXPECT_TRUE(SessionMask(frame, noFlow + ",\"prefer_efficiency\":true}") == net224);
+  EXPECT_TRUE(SessionMask(frame, noFlow + "}", "{\"prefer_efficiency\":true}") == net224);
+  EXPECT_TRUE(SessionMask(frame, noFlow + ",\"prefer_efficiency\":true}",
+                          "{\"prefer_efficiency\":false}") == net320);
+}
+
+TEST(ModuleSessionConfigs, PreferEfficiencyFollowsTheFiltersReadingOrder) {
+  EXPECT_TRUE(PreferEfficiencyAfter("{\"prefer_efficiency\":true}", false));
+  EXPECT_FALSE(PreferEfficiencyAfter("{\"prefer_efficiency\":false}", true));
+  EXPECT_TRUE(PreferEfficiencyAfter("{\"bokeh\":false}", true));
+  // Reading stops at a member that is not a boolean, and at bad JSON.
+  EXPECT_FALSE(PreferEfficiencyAfter("{\"enable\":1,\"prefer_efficiency\":true}", false));
+  EXPECT_TRUE(PreferEfficiencyAfter("{\"prefer_efficiency\":true,\"bokeh\":1}", false));
+  EXPECT_FALSE(PreferEfficiencyAfter("{\"prefer_efficiency\":true", false));
+}
+
+// Two sessions of one process share the loaded module; closing one leaves
+// the other working, and a third can open afterwards.
+TEST(ModuleEndToEnd, SessionsShareTheModule) {
+  std::string error;
+  ModuleSession a, b, c;
+  ASSERT_TRUE(a.open(TAVRO_MODULE_PATH, "{}", &error)) << error;
+  ASSERT_TRUE(b.open(TAVRO_MODULE_PATH, "{}", &error)) << error;
+  a.close();
+  ASSERT_TRUE(c.open(TAVRO_MODULE_PATH, "{}", &error)) << error;
+  I420Image frame = Grey(32, 32, 80);
+  std::vector<uint8_t> mask;
+  EXPECT_EQ(b.process(frame, mask), 0);
+  EXPECT_EQ(c.process(frame, mask), 0);
+  EXPECT_EQ(mask.size(), 32u * 32u);
 }
