@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include <rapidjson/document.h>
@@ -124,22 +125,13 @@ void ModuleSession::applyConfigs(const std::string& json) {
 }
 
 void ModuleSession::setConfigs(const std::string& configsJson) {
-  std::lock_guard<std::mutex> lock(pendingMutex_);
-  pending_.push_back(configsJson);
+  if (filter_) applyConfigs(configsJson);
 }
 
 int32_t ModuleSession::process(const PlaneSet& frame, bool writeBack,
                                std::vector<uint8_t>& mask) {
   mask.clear();
   if (!filter_) return 2;
-  {
-    std::vector<std::string> pending;
-    {
-      std::lock_guard<std::mutex> lock(pendingMutex_);
-      pending.swap(pending_);
-    }
-    for (const std::string& json : pending) applyConfigs(json);
-  }
   const int w = frame.width, h = frame.height;
   tavro_rtc::HostVideoFrame* hostFrame = tavro_rtc::HostVideoFrame::Create(w, h);
   uint8_t* planes[3] = {hostFrame->pixels(), hostFrame->pixels() + size_t(w) * h,
@@ -184,10 +176,6 @@ void ModuleSession::close() {
   if (provider_) {
     provider_->release();
     provider_ = nullptr;
-  }
-  {
-    std::lock_guard<std::mutex> lock(pendingMutex_);
-    pending_.clear();
   }
   std::lock_guard<std::mutex> lock(LoadMutex());
   if (counted_) {

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,6 +24,8 @@ struct PlaneSet {
   int stride[3] = {0, 0, 0};
 };
 
+// Not thread-safe: one thread at a time calls process() and setConfigs()
+// (a GStreamer element does both on its streaming thread).
 class ModuleSession {
  public:
   ModuleSession() = default;
@@ -38,23 +39,26 @@ class ModuleSession {
   // (they share the loaded module).
   bool open(const std::string& modulePath, const std::string& configsJson,
             std::string* error);
-  // Hands configsJson to the filter's "configs" before the next frame. Safe
-  // to call from any thread while another one runs process().
-  void setConfigs(const std::string& configsJson);
   // Passes the frame through the filter. With writeBack the filter's pixels
   // are copied back into the planes (bokeh changes them). mask gets the
   // attached alpha, width x height bytes (empty when none was attached).
-  // Returns the filter's result code.
+  // Returns the filter's result code. (The overload for a contiguous
+  // I420Image below is defined with I420Image, in tavro_host_core.)
   int32_t process(const PlaneSet& frame, bool writeBack, std::vector<uint8_t>& mask);
-  // The same for a contiguous picture (defined with I420Image, in
-  // tavro_host_core); the pixels always come back.
+  // Passes frame through the filter (its pixels may change: bokeh). mask gets
+  // the attached alpha (empty when none was attached). Returns the filter's
+  // result code.
   int32_t process(I420Image& frame, std::vector<uint8_t>& mask);
+  // Applies configsJson to the filter's "configs" property.
+  void setConfigs(const std::string& configsJson);
+  // The filter, for callers that drive it frame by frame themselves.
+  tavro_rtc::VideoFilter* filter() const { return filter_; }
+  // The module's Get_Matting_Version text, or "" when not loaded.
+  std::string version() const;
   bool isOpen() const { return filter_ != nullptr; }
   // True once a mask with a non-zero byte has come back since open(): the
   // network has warmed up (a frame without anyone in it may delay this).
   bool sawMask() const { return sawMask_; }
-  // The module's Get_Matting_Version text, or "" when not loaded.
-  std::string version() const;
   // Stops and releases the filter and provider and unloads the module.
   void close();
 
@@ -67,8 +71,6 @@ class ModuleSession {
   bool counted_ = false;  // counted among the process's open sessions
   bool preferEfficiency_ = false;
   bool sawMask_ = false;
-  std::mutex pendingMutex_;
-  std::vector<std::string> pending_;
 };
 
 // Where "prefer_efficiency" ends up after the filter reads configsJson:
