@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,10 @@ enum class Output { kNone, kMask, kAlpha, kBokeh, kReplace };
 
 // Everything C++ lives here; the GObject instance holds a pointer to it.
 struct State {
-  // Properties, under the object lock. serial counts changes that the
-  // module must hear about.
+  // Properties, under propertyMutex (a std::mutex rather than the object
+  // lock, whose futex the race detector cannot see). serial counts changes
+  // that the module must hear about.
+  std::mutex propertyMutex;
   GstTavroPortraitMode mode = GST_TAVRO_PORTRAIT_MODE_AUTO;
   bool opticalFlow = true;
   bool mediaFilter = false;
@@ -131,9 +134,9 @@ bool StructureAllows(const GstStructure* s, const char* format) {
 GstCaps* TransformCaps(GstBaseTransform* trans, GstPadDirection direction,
                        GstCaps* caps, GstCaps* filter) {
   GstTavroPortrait* self = GST_TAVRO_PORTRAIT(trans);
-  GST_OBJECT_LOCK(self);
+  StateOf(self).propertyMutex.lock();
   const std::vector<const char*> formats = FormatsFor(StateOf(self).mode);
-  GST_OBJECT_UNLOCK(self);
+  StateOf(self).propertyMutex.unlock();
 
   GstCaps* result = gst_caps_new_empty();
   for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
@@ -203,10 +206,10 @@ std::string FindModule(const std::string& given) {
 gboolean Start(GstBaseTransform* trans) {
   GstTavroPortrait* self = GST_TAVRO_PORTRAIT(trans);
   State& st = StateOf(self);
-  GST_OBJECT_LOCK(self);
+  StateOf(self).propertyMutex.lock();
   const std::string module = FindModule(st.module);
   st.waitForWarmup = st.warmupWaitMs > 0;
-  GST_OBJECT_UNLOCK(self);
+  StateOf(self).propertyMutex.unlock();
   std::string error;
   // The settings go to the module with the first frame, when the output is
   // known.
@@ -251,10 +254,10 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps* incaps, GstVideoInfo* in_info,
                  GstCaps* outcaps, GstVideoInfo* out_info) {
   GstTavroPortrait* self = GST_TAVRO_PORTRAIT(filter);
   State& st = StateOf(self);
-  GST_OBJECT_LOCK(self);
+  StateOf(self).propertyMutex.lock();
   const GstTavroPortraitMode mode = st.mode;
   const bool haveImage = !st.backgroundImage.empty();
-  GST_OBJECT_UNLOCK(self);
+  StateOf(self).propertyMutex.unlock();
   Output output = Output::kNone;
   switch (GST_VIDEO_INFO_FORMAT(out_info)) {
     case GST_VIDEO_FORMAT_GRAY8: output = Output::kMask; break;
@@ -289,9 +292,9 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps* incaps, GstVideoInfo* in_info,
 // size changed. False with an element error when it cannot be read.
 bool PrepareBackground(GstTavroPortrait* self, int width, int height) {
   State& st = StateOf(self);
-  GST_OBJECT_LOCK(self);
+  StateOf(self).propertyMutex.lock();
   const std::string path = st.backgroundImage;
-  GST_OBJECT_UNLOCK(self);
+  StateOf(self).propertyMutex.unlock();
   if (path == st.backgroundLoaded && st.background.width == width &&
       st.background.height == height)
     return true;
@@ -340,15 +343,15 @@ tavro_host::PlaneSet PlanesOf(GstVideoFrame* frame) {
 // Hands changed properties to the module before the frame.
 void ApplySettings(GstTavroPortrait* self) {
   State& st = StateOf(self);
-  GST_OBJECT_LOCK(self);
+  StateOf(self).propertyMutex.lock();
   if (st.appliedSerial == st.serial) {
-    GST_OBJECT_UNLOCK(self);
+    StateOf(self).propertyMutex.unlock();
     return;
   }
   st.appliedSerial = st.serial;
   const std::string json = ConfigsJson(st, st.output);
   const std::string raw = st.config;
-  GST_OBJECT_UNLOCK(self);
+  StateOf(self).propertyMutex.unlock();
   GST_DEBUG_OBJECT(self, "configs %s %s", json.c_str(), raw.c_str());
   st.session.setConfigs(json);
   if (!raw.empty()) st.session.setConfigs(raw);
@@ -361,9 +364,9 @@ int32_t RunModule(GstTavroPortrait* self, const tavro_host::PlaneSet& planes, bo
   State& st = StateOf(self);
   if (!st.waitForWarmup) return st.session.process(planes, writeBack, st.mask);
   st.waitForWarmup = false;
-  GST_OBJECT_LOCK(self);
+  StateOf(self).propertyMutex.lock();
   const int waitMs = int(std::min<guint>(st.warmupWaitMs, G_MAXINT));
-  GST_OBJECT_UNLOCK(self);
+  StateOf(self).propertyMutex.unlock();
   // Keep the untouched frame: with bokeh the module writes into the planes.
   const int w = planes.width, h = planes.height;
   const int widths[3] = {w, w / 2, w / 2}, heights[3] = {h, h / 2, h / 2};
@@ -442,7 +445,7 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
   GstTavroPortrait* self = GST_TAVRO_PORTRAIT(object);
   State& st = StateOf(self);
   bool renegotiate = false;
-  GST_OBJECT_LOCK(self);
+  StateOf(self).propertyMutex.lock();
   switch (id) {
     case PROP_MODE: {
       const auto mode = static_cast<GstTavroPortraitMode>(g_value_get_enum(value));
@@ -464,19 +467,19 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
     }
     case PROP_WARMUP_WAIT: st.warmupWaitMs = g_value_get_uint(value); break;
     default:
-      GST_OBJECT_UNLOCK(self);
+      StateOf(self).propertyMutex.unlock();
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
       return;
   }
   ++st.serial;
-  GST_OBJECT_UNLOCK(self);
+  StateOf(self).propertyMutex.unlock();
   if (renegotiate) gst_base_transform_reconfigure_src(GST_BASE_TRANSFORM(self));
 }
 
 void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   GstTavroPortrait* self = GST_TAVRO_PORTRAIT(object);
   State& st = StateOf(self);
-  GST_OBJECT_LOCK(self);
+  StateOf(self).propertyMutex.lock();
   switch (id) {
     case PROP_MODE: g_value_set_enum(value, st.mode); break;
     case PROP_OPTICAL_FLOW: g_value_set_boolean(value, st.opticalFlow); break;
@@ -490,7 +493,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     case PROP_WARMUP_WAIT: g_value_set_uint(value, st.warmupWaitMs); break;
     default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
   }
-  GST_OBJECT_UNLOCK(self);
+  StateOf(self).propertyMutex.unlock();
 }
 
 void Finalize(GObject* object) {
