@@ -61,6 +61,15 @@ int main(int argc, char** argv) {
   if (!opt.maskOut.empty()) maskOut.reset(new VideoOutput(opt.maskOut, source->fps(), true));
   if (!opt.output.empty()) frameOut.reset(new VideoOutput(opt.output, source->fps(), false));
   ContactSheet sheet;
+  // The sheet's third column: the same frames through a second filter with
+  // "bokeh" on.
+  ModuleSession bokehSession;
+  if (!opt.sheet.empty()) {
+    if (bokehSession.open(module, opt.configs, &error))
+      bokehSession.setConfigs("{\"bokeh\":true}");
+    else
+      std::fprintf(stderr, "tavro-host: the sheet has no bokeh column: %s\n", error.c_str());
+  }
   FlickerMeter flicker;
   int total = source->total();
   if (opt.maxFrames >= 0 && (total < 0 || opt.maxFrames < total)) total = opt.maxFrames;
@@ -71,7 +80,7 @@ int main(int argc, char** argv) {
   int frames = 0, processed = 0;
   double filterMs = 0;
   while ((opt.maxFrames < 0 || frames < opt.maxFrames) && source->next(frame)) {
-    const I420Image original = frames == 0 ? frame : I420Image();
+    const I420Image original = frames == 0 || !opt.sheet.empty() ? frame : I420Image();
     auto t0 = Clock::now();
     int32_t result = session.process(frame, mask);
     filterMs += Ms(Clock::now() - t0);
@@ -87,14 +96,28 @@ int main(int argc, char** argv) {
 
     if (maskOut && maskOut->ok()) maskOut->writeMask(mask.data(), frame.width, frame.height);
     if (frameOut && frameOut->ok()) frameOut->writeFrame(frame);
-    if (!opt.sheet.empty())
-      sheet.offer(frames, I420ToBgr(frame),
-                  cv::Mat(frame.height, frame.width, CV_8UC1, mask.data()));
+    if (!opt.sheet.empty()) {
+      cv::Mat bokeh;
+      if (bokehSession.isOpen()) {
+        I420Image blurred = original;
+        std::vector<uint8_t> opaque;
+        const auto resend = [&](std::vector<uint8_t>& m) {
+          blurred = original;
+          return bokehSession.process(blurred, m);
+        };
+        const int32_t r = resend(opaque);
+        if (frames == 0 && opt.warmupWaitMs > 0) WaitForWarmup(resend, opt.warmupWaitMs, opaque, r);
+        bokeh = I420ToBgr(blurred);
+      }
+      sheet.offer(frames, I420ToBgr(original),
+                  cv::Mat(frame.height, frame.width, CV_8UC1, mask.data()), bokeh);
+    }
     if (opt.stability) flicker.add(mask.data(), frame.width, frame.height);
     progress.update(++frames);
   }
   progress.finish();
   session.close();
+  bokehSession.close();
 
   int rc = 0;
   for (VideoOutput* out : {maskOut.get(), frameOut.get()}) {
