@@ -13,7 +13,7 @@
 #include "host/frame_source.h"
 #include "host/i420_image.h"
 #include "host/module_session.h"
-#include "matting/matting_frame.h"
+#include "tests/host/pipeline_mask.h"
 
 using namespace tavro_host;
 
@@ -104,27 +104,10 @@ TEST(ModuleEndToEnd, BadModulePathIsReported) {
 
 namespace {
 
-// The mask the matting pipeline itself gives for the third of three passes
-// of frame at network size netW x 224, optical flow and media filter off.
-std::vector<uint8_t> PipelineMask(I420Image frame, int netW) {
-  using namespace TavroMatting;
-  MattingFrame* matting = CreateMattingFrame(320, 224);
-  const int w = frame.width, h = frame.height;
-  const PlanarImage image{{frame.y(), frame.u(), frame.v()},
-                          {w, w / 2, w / 2}, {h, h / 2, h / 2}, {w, w / 2, w / 2}};
-  std::vector<uint8_t> mask(frame.lumaSize());
-  const MaskView view{mask.data(), w, h};
-  for (int pass = 0; pass < 3; ++pass) {
-    const MattingSettings settings{netW, 224, pass == 0 ? 1 : 0, 0, 0};
-    EXPECT_EQ(ProcessMattingFrame(matting, &image, &view, &settings), 0);
-  }
-  DestroyMattingFrame(matting);
-  return mask;
-}
-
-// The module's mask for the third pass of frame after the warm-up.
+// The module's mask for the third pass of frame after the warm-up, after
+// laterConfigs (when given) and a frame of another size (with resize).
 std::vector<uint8_t> SessionMask(const I420Image& frame, const std::string& configs,
-                                 const std::string& laterConfigs = "") {
+                                 const std::string& laterConfigs = "", bool resize = false) {
   ModuleSession session;
   std::string error;
   EXPECT_TRUE(session.open(TAVRO_MODULE_PATH, configs, &error)) << error;
@@ -140,6 +123,10 @@ std::vector<uint8_t> SessionMask(const I420Image& frame, const std::string& conf
     send(mask);
     WaitForWarmup(send, 10000, mask, send(mask));  // a new size warms up again
   }
+  if (resize) {  // the module initialises again for another frame size
+    I420Image other = Grey(64, 48, 90);
+    session.process(other, mask);
+  }
   for (int pass = 0; pass < 3; ++pass) send(mask);
   return mask;
 }
@@ -148,7 +135,8 @@ std::vector<uint8_t> SessionMask(const I420Image& frame, const std::string& conf
 
 // "prefer_efficiency" chooses the 224x224 network. It must hold whether the
 // host gives it before the first frame (the module's initialisation puts the
-// network back to 320x224) or while frames run (the module warms up again).
+// network back to 320x224), while frames run (the module warms up again) or
+// across a change of frame size (the module initialises again).
 TEST(ModuleEndToEnd, PreferEfficiencyHoldsFromStartAndMidStream) {
   I420Image frame;
   ASSERT_TRUE(OpenDemoSource()->next(frame));
@@ -162,16 +150,7 @@ TEST(ModuleEndToEnd, PreferEfficiencyHoldsFromStartAndMidStream) {
   EXPECT_TRUE(SessionMask(frame, noFlow + "}", "{\"prefer_efficiency\":true}") == net224);
   EXPECT_TRUE(SessionMask(frame, noFlow + ",\"prefer_efficiency\":true}",
                           "{\"prefer_efficiency\":false}") == net320);
-}
-
-TEST(ModuleSessionConfigs, PreferEfficiencyFollowsTheFiltersReadingOrder) {
-  EXPECT_TRUE(PreferEfficiencyAfter("{\"prefer_efficiency\":true}", false));
-  EXPECT_FALSE(PreferEfficiencyAfter("{\"prefer_efficiency\":false}", true));
-  EXPECT_TRUE(PreferEfficiencyAfter("{\"bokeh\":false}", true));
-  // Reading stops at a member that is not a boolean, and at bad JSON.
-  EXPECT_FALSE(PreferEfficiencyAfter("{\"enable\":1,\"prefer_efficiency\":true}", false));
-  EXPECT_TRUE(PreferEfficiencyAfter("{\"prefer_efficiency\":true,\"bokeh\":1}", false));
-  EXPECT_FALSE(PreferEfficiencyAfter("{\"prefer_efficiency\":true", false));
+  EXPECT_TRUE(SessionMask(frame, noFlow + ",\"prefer_efficiency\":true}", "", true) == net224);
 }
 
 // Two sessions of one process share the loaded module; closing one leaves
