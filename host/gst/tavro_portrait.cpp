@@ -219,8 +219,15 @@ gboolean Start(GstBaseTransform* trans) {
                       ("%s (set the \"module\" property to its path)", error.c_str()));
     return FALSE;
   }
-  GST_INFO_OBJECT(self, "module %s, version %s", module.c_str(),
-                  st.session.version().c_str());
+  const std::string version = st.session.version();
+  if (version.empty()) {
+    st.session.close();
+    GST_ELEMENT_ERROR(self, RESOURCE, FAILED,
+                      ("%s is too old or not the segmentation module.", module.c_str()),
+                      ("it exports no Get_Matting_Version"));
+    return FALSE;
+  }
+  GST_INFO_OBJECT(self, "module %s, version %s", module.c_str(), version.c_str());
   st.appliedSerial = 0;
   return TRUE;
 }
