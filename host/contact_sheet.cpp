@@ -10,15 +10,18 @@ namespace tavro_host {
 ContactSheet::ContactSheet(int maxCells, int thumbWidth)
     : maxCells_(std::max(1, maxCells)), thumbWidth_(std::max(16, thumbWidth)) {}
 
-void ContactSheet::offer(int index, const cv::Mat& bgr, const cv::Mat& mask) {
+void ContactSheet::offer(int index, const cv::Mat& bgr, const cv::Mat& mask,
+                         const cv::Mat& bokeh) {
   if (index % stride_ != 0 || bgr.empty()) return;
   const int th = std::max(1, bgr.rows * thumbWidth_ / std::max(1, bgr.cols));
-  Cell cell{index, cv::Mat(), cv::Mat()};
+  Cell cell{index, cv::Mat(), cv::Mat(), cv::Mat()};
   cv::resize(bgr, cell.frame, cv::Size(thumbWidth_, th), 0, 0, cv::INTER_AREA);
   cv::Mat m = mask.empty() ? cv::Mat::zeros(bgr.size(), CV_8UC1) : mask;
   cv::Mat small;
   cv::resize(m, small, cv::Size(thumbWidth_, th), 0, 0, cv::INTER_AREA);
   cv::cvtColor(small, cell.mask, cv::COLOR_GRAY2BGR);
+  if (!bokeh.empty())
+    cv::resize(bokeh, cell.bokeh, cv::Size(thumbWidth_, th), 0, 0, cv::INTER_AREA);
   cells_.push_back(std::move(cell));
   // Twice as many as needed: drop every other one and keep half as often.
   if (static_cast<int>(cells_.size()) >= 2 * maxCells_) {
@@ -42,11 +45,14 @@ cv::Mat ContactSheet::render() const {
   const size_t n = std::min(cells_.size(), size_t(maxCells_));
   for (size_t i = 0; i < n; ++i)
     picked.push_back(&cells_[n > 1 ? i * (cells_.size() - 1) / (n - 1) : 0]);
-  int cellH = 0;
-  for (const Cell* c : picked) cellH = std::max(cellH, c->frame.rows);
+  int cellH = 0, thumbs = 2;
+  for (const Cell* c : picked) {
+    cellH = std::max(cellH, c->frame.rows);
+    if (!c->bokeh.empty()) thumbs = 3;
+  }
   const int gap = 6, label = 18, cols = 2;
   const int rows = static_cast<int>((picked.size() + cols - 1) / cols);
-  const int pairW = 2 * thumbWidth_ + gap;
+  const int pairW = thumbs * thumbWidth_ + (thumbs - 1) * gap;
   cv::Mat sheet(rows * (cellH + label + gap) + gap, cols * (pairW + 2 * gap) + gap, CV_8UC3,
                 cv::Scalar(32, 32, 32));
   for (size_t i = 0; i < picked.size(); ++i) {
@@ -57,6 +63,9 @@ cv::Mat ContactSheet::render() const {
                 cv::FONT_HERSHEY_SIMPLEX, 0.45, cv::Scalar(230, 230, 230), 1, cv::LINE_AA);
     c.frame.copyTo(sheet(cv::Rect(x, y + label, c.frame.cols, c.frame.rows)));
     c.mask.copyTo(sheet(cv::Rect(x + thumbWidth_ + gap, y + label, c.mask.cols, c.mask.rows)));
+    if (!c.bokeh.empty())
+      c.bokeh.copyTo(sheet(cv::Rect(x + 2 * (thumbWidth_ + gap), y + label, c.bokeh.cols,
+                                    c.bokeh.rows)));
   }
   return sheet;
 }

@@ -1,7 +1,9 @@
 #include "host/demo_clip.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 namespace tavro_host {
@@ -64,9 +66,39 @@ void DrawPerson(cv::Mat& img, double cx, double tilt) {
               180, cv::Scalar(70, 70, 160), std::max(1, int(3 * s)), cv::LINE_AA);
 }
 
+const cv::Mat& DemoPhoto() {
+  static const cv::Mat photo = cv::imread(kDemoPhotoPath, cv::IMREAD_COLOR);
+  return photo;
+}
+
+// The camera's view at time t (0..1): the widest window of the frame's
+// aspect ratio that fits the photograph, zoomed in by up to 15% and panned
+// sideways and a little up and down, scaled to the frame.
+cv::Mat RenderPhotoFrame(const cv::Mat& photo, double t, int width, int height) {
+  const double pw = photo.cols, ph = photo.rows;
+  const double fullW = std::min(pw, ph * width / height);
+  const double zoom = 1.0 + 0.15 * (1.0 - std::cos(2 * M_PI * t)) / 2.0;
+  const double ww = fullW / zoom, wh = ww * height / width;
+  const double x0 = (pw - ww) / 2.0 * (1.0 + std::sin(2 * M_PI * t));
+  const double y0 = std::clamp(0.02 * ph * (1.0 + std::sin(4 * M_PI * t)), 0.0, ph - wh);
+  // Frame pixel (u, v) shows photograph point (x0 + u * s, y0 + v * s).
+  const double s = ww / width;
+  const cv::Matx23d toPhoto(s, 0, x0, 0, s, y0);
+  cv::Mat frame;
+  cv::warpAffine(photo, frame, toPhoto, cv::Size(width, height),
+                 cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+  return frame;
+}
+
 }  // namespace
 
+const char kDemoPhotoPath[] = "/usr/share/matplotlib/mpl-data/sample_data/grace_hopper.jpg";
+
+bool DemoUsesPhoto() { return !DemoPhoto().empty(); }
+
 cv::Mat RenderDemoFrame(int index, int width, int height) {
+  if (DemoUsesPhoto())
+    return RenderPhotoFrame(DemoPhoto(), index / double(kDemoFrames), width, height);
   cv::Mat img(height, width, CV_8UC3);
   DrawBackground(img);
   const double t = index / double(kDemoFrames);

@@ -2,13 +2,11 @@
 // the module through the stand-in SDK, pushes frames from a file, a folder,
 // a camera or the built-in demo clip through the filter, and writes the
 // masks, the filtered frames and a contact sheet.
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -26,27 +24,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-bool AnyNonZero(const std::vector<uint8_t>& mask) {
-  return std::any_of(mask.begin(), mask.end(), [](uint8_t v) { return v != 0; });
-}
-
 double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
-}
-
-// The module warms up on a thread of its own after the first frame, and
-// answers all-zero masks until then. To give the first frame a real mask the
-// host re-sends a fresh copy of it every 100 ms until a non-zero mask comes
-// back or waitMs pass.
-int32_t WaitForWarmup(ModuleSession& session, const I420Image& first, int waitMs,
-                      I420Image& frame, std::vector<uint8_t>& mask, int32_t result) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-  while (result == 0 && !AnyNonZero(mask) && Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    frame = first;
-    result = session.process(frame, mask);
-  }
-  return result;
 }
 
 }  // namespace
@@ -82,6 +61,15 @@ int main(int argc, char** argv) {
   if (!opt.maskOut.empty()) maskOut.reset(new VideoOutput(opt.maskOut, source->fps(), true));
   if (!opt.output.empty()) frameOut.reset(new VideoOutput(opt.output, source->fps(), false));
   ContactSheet sheet;
+  // The sheet's third column: the same frames through a second filter with
+  // "bokeh" on.
+  ModuleSession bokehSession;
+  if (!opt.sheet.empty()) {
+    if (bokehSession.open(module, opt.configs, &error))
+      bokehSession.setConfigs("{\"bokeh\":true}");
+    else
+      std::fprintf(stderr, "tavro-host: the sheet has no bokeh column: %s\n", error.c_str());
+  }
   FlickerMeter flicker;
   int total = source->total();
   if (opt.maxFrames >= 0 && (total < 0 || opt.maxFrames < total)) total = opt.maxFrames;
@@ -92,25 +80,44 @@ int main(int argc, char** argv) {
   int frames = 0, processed = 0;
   double filterMs = 0;
   while ((opt.maxFrames < 0 || frames < opt.maxFrames) && source->next(frame)) {
-    const I420Image original = frames == 0 ? frame : I420Image();
+    const I420Image original = frames == 0 || !opt.sheet.empty() ? frame : I420Image();
     auto t0 = Clock::now();
     int32_t result = session.process(frame, mask);
     filterMs += Ms(Clock::now() - t0);
-    if (frames == 0 && opt.warmupWaitMs > 0)
-      result = WaitForWarmup(session, original, opt.warmupWaitMs, frame, mask, result);
+    if (frames == 0 && opt.warmupWaitMs > 0) {
+      const auto resend = [&](std::vector<uint8_t>& m) {
+        frame = original;
+        return session.process(frame, m);
+      };
+      result = WaitForWarmup(resend, opt.warmupWaitMs, mask, result);
+    }
     if (result == 0) ++processed;
     if (mask.size() != frame.lumaSize()) mask.assign(frame.lumaSize(), 0);
 
     if (maskOut && maskOut->ok()) maskOut->writeMask(mask.data(), frame.width, frame.height);
     if (frameOut && frameOut->ok()) frameOut->writeFrame(frame);
-    if (!opt.sheet.empty())
-      sheet.offer(frames, I420ToBgr(frame),
-                  cv::Mat(frame.height, frame.width, CV_8UC1, mask.data()));
+    if (!opt.sheet.empty()) {
+      cv::Mat bokeh;
+      if (bokehSession.isOpen()) {
+        I420Image blurred = original;
+        std::vector<uint8_t> opaque;
+        const auto resend = [&](std::vector<uint8_t>& m) {
+          blurred = original;
+          return bokehSession.process(blurred, m);
+        };
+        const int32_t r = resend(opaque);
+        if (frames == 0 && opt.warmupWaitMs > 0) WaitForWarmup(resend, opt.warmupWaitMs, opaque, r);
+        bokeh = I420ToBgr(blurred);
+      }
+      sheet.offer(frames, I420ToBgr(original),
+                  cv::Mat(frame.height, frame.width, CV_8UC1, mask.data()), bokeh);
+    }
     if (opt.stability) flicker.add(mask.data(), frame.width, frame.height);
     progress.update(++frames);
   }
   progress.finish();
   session.close();
+  bokehSession.close();
 
   int rc = 0;
   for (VideoOutput* out : {maskOut.get(), frameOut.get()}) {

@@ -3,9 +3,15 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include <rapidjson/document.h>
 
 namespace tavro_host {
 
@@ -13,6 +19,20 @@ namespace {
 constexpr char kProvider[] = "video_segmentation_provider";
 constexpr char kExtension[] = "PortraitSegmentation";
 constexpr char kModuleFile[] = "libtavro_segmentation_extension.so";
+
+// Sessions of one process share the loaded module and the host's provider
+// registry: the registry is shut down only when the last session closes.
+std::mutex& LoadMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+int openSessions = 0;
+
+void CopyPlane(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride,
+               int width, int height) {
+  for (int y = 0; y < height; ++y)
+    std::memcpy(dst + size_t(y) * dstStride, src + size_t(y) * srcStride, width);
+}
 }  // namespace
 
 std::string DefaultModulePath() {
@@ -24,19 +44,52 @@ std::string DefaultModulePath() {
   return (dir.parent_path() / "lib" / kModuleFile).string();
 }
 
+bool PreferEfficiencyAfter(const std::string& configsJson, bool current) {
+  rapidjson::Document doc;
+  doc.Parse(configsJson.c_str());
+  if (doc.HasParseError() || !doc.IsObject()) return current;
+  for (const char* name : {"enable", "enable_media_filter", "enable_optical_flow",
+                           "prefer_efficiency"}) {
+    auto it = doc.FindMember(name);
+    if (it == doc.MemberEnd()) continue;
+    if (!it->value.IsBool()) return current;
+    if (std::strcmp(name, "prefer_efficiency") == 0) return it->value.GetBool();
+  }
+  return current;
+}
+
+int32_t WaitForWarmup(const std::function<int32_t(std::vector<uint8_t>&)>& resend,
+                      int waitMs, std::vector<uint8_t>& mask, int32_t result) {
+  using Clock = std::chrono::steady_clock;
+  const auto anyNonZero = [&mask] {
+    return std::any_of(mask.begin(), mask.end(), [](uint8_t v) { return v != 0; });
+  };
+  const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+  while (result == 0 && !anyNonZero() && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    result = resend(mask);
+  }
+  return result;
+}
+
 ModuleSession::~ModuleSession() { close(); }
 
 bool ModuleSession::open(const std::string& modulePath,
                          const std::string& configsJson, std::string* error) {
   close();
-  handle_ = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle_) {
-    const char* why = dlerror();
-    *error = "cannot load " + modulePath + ": " + (why ? why : "unknown error");
-    return false;
+  {
+    std::lock_guard<std::mutex> lock(LoadMutex());
+    ++openSessions;
+    counted_ = true;
+    handle_ = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) {
+      const char* why = dlerror();
+      *error = "cannot load " + modulePath + ": " + (why ? why : "unknown error");
+      return false;  // close() still counts this session out
+    }
+    tavro_rtc::RunPendingRegistrations();
+    provider_ = tavro_rtc::FindProvider(kProvider);
   }
-  tavro_rtc::RunPendingRegistrations();
-  provider_ = tavro_rtc::FindProvider(kProvider);
   if (!provider_) {
     *error = modulePath + " registered no \"" + kProvider + "\"";
     close();
@@ -57,26 +110,52 @@ bool ModuleSession::open(const std::string& modulePath,
     close();
     return false;
   }
-  filter_->setProperty("configs", configsJson.c_str());
+  preferEfficiency_ = false;
+  sawMask_ = false;
+  applyConfigs(configsJson);
   filter_->setEnabled(true);
   tavro_rtc::HostEventSink* sink = tavro_rtc::HostEventSink::Create(true);
   filter_->start(sink);  // our reference goes to the filter
   return true;
 }
 
-int32_t ModuleSession::process(I420Image& frame, std::vector<uint8_t>& mask) {
+void ModuleSession::applyConfigs(const std::string& json) {
+  filter_->setProperty("configs", json.c_str());
+  preferEfficiency_ = PreferEfficiencyAfter(json, preferEfficiency_);
+}
+
+void ModuleSession::setConfigs(const std::string& configsJson) {
+  if (filter_) applyConfigs(configsJson);
+}
+
+int32_t ModuleSession::process(const PlaneSet& frame, bool writeBack,
+                               std::vector<uint8_t>& mask) {
   mask.clear();
   if (!filter_) return 2;
-  tavro_rtc::HostVideoFrame* hostFrame =
-      tavro_rtc::HostVideoFrame::Create(frame.width, frame.height);
-  hostFrame->setPlanes(frame.data);
+  const int w = frame.width, h = frame.height;
+  tavro_rtc::HostVideoFrame* hostFrame = tavro_rtc::HostVideoFrame::Create(w, h);
+  uint8_t* planes[3] = {hostFrame->pixels(), hostFrame->pixels() + size_t(w) * h,
+                        hostFrame->pixels() + tavro_rtc::HostVideoFrame::VOffset(w, h)};
+  const int widths[3] = {w, w / 2, w / 2}, heights[3] = {h, h / 2, h / 2};
+  for (int p = 0; p < 3; ++p)
+    CopyPlane(frame.data[p], frame.stride[p], planes[p], widths[p], widths[p], heights[p]);
   tavro_rtc::VideoFrame* out = nullptr;
   hostFrame->addRef();  // handed to the filter
   const int32_t result = filter_->adaptVideoFrame(hostFrame, &out);
   if (out) out->release();
-  hostFrame->getPlanes(frame.data);
+  if (writeBack) {
+    for (int p = 0; p < 3; ++p)
+      CopyPlane(planes[p], widths[p], frame.data[p], frame.stride[p], widths[p], heights[p]);
+  }
   if (hostFrame->attachCount() > 0) mask = hostFrame->alpha();
   hostFrame->release();
+  if (!sawMask_)
+    sawMask_ = std::any_of(mask.begin(), mask.end(), [](uint8_t v) { return v != 0; });
+  // The module puts its network back to 320x224 whenever it initialises for
+  // a stream (first frame, warm-up, new frame size), whatever the settings
+  // said; re-stating the choice after every frame makes it hold from the
+  // next frame on.
+  if (preferEfficiency_) filter_->setProperty("configs", "{\"prefer_efficiency\":true}");
   return result;
 }
 
@@ -98,7 +177,11 @@ void ModuleSession::close() {
     provider_->release();
     provider_ = nullptr;
   }
-  tavro_rtc::ShutdownHost();
+  std::lock_guard<std::mutex> lock(LoadMutex());
+  if (counted_) {
+    counted_ = false;
+    if (--openSessions == 0) tavro_rtc::ShutdownHost();
+  }
   if (handle_) {
     dlclose(handle_);
     handle_ = nullptr;

@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "host/frame_source.h"
 #include "host/i420_image.h"
 #include "host/module_session.h"
+#include "tests/host/pipeline_mask.h"
 
 using namespace tavro_host;
 
@@ -98,4 +100,71 @@ TEST(ModuleEndToEnd, BadModulePathIsReported) {
   I420Image frame = Grey(4, 4, 0);
   std::vector<uint8_t> mask;
   EXPECT_EQ(session.process(frame, mask), 2);
+}
+
+namespace {
+
+// The module's mask for the third pass of frame after the warm-up, after
+// laterConfigs (when given) and a frame of another size (with resize).
+std::vector<uint8_t> SessionMask(const I420Image& frame, const std::string& configs,
+                                 const std::string& laterConfigs = "", bool resize = false) {
+  ModuleSession session;
+  std::string error;
+  EXPECT_TRUE(session.open(TAVRO_MODULE_PATH, configs, &error)) << error;
+  std::vector<uint8_t> mask;
+  const auto send = [&](std::vector<uint8_t>& m) {
+    I420Image copy = frame;
+    return session.process(copy, m);
+  };
+  EXPECT_EQ(WaitForWarmup(send, 10000, mask, send(mask)), 0);
+  EXPECT_TRUE(session.sawMask()) << "the warm-up did not finish in 10 s";
+  if (!laterConfigs.empty()) {
+    session.setConfigs(laterConfigs);
+    send(mask);
+    WaitForWarmup(send, 10000, mask, send(mask));  // a new size warms up again
+  }
+  if (resize) {  // the module initialises again for another frame size
+    I420Image other = Grey(64, 48, 90);
+    session.process(other, mask);
+  }
+  for (int pass = 0; pass < 3; ++pass) send(mask);
+  return mask;
+}
+
+}  // namespace
+
+// "prefer_efficiency" chooses the 224x224 network. It must hold whether the
+// host gives it before the first frame (the module's initialisation puts the
+// network back to 320x224), while frames run (the module warms up again) or
+// across a change of frame size (the module initialises again).
+TEST(ModuleEndToEnd, PreferEfficiencyHoldsFromStartAndMidStream) {
+  I420Image frame;
+  ASSERT_TRUE(OpenDemoSource()->next(frame));
+  const std::vector<uint8_t> net224 = PipelineMask(frame, 224);
+  const std::vector<uint8_t> net320 = PipelineMask(frame, 320);
+  ASSERT_NE(net224, net320) << "the frame cannot tell the network sizes apart";
+
+  const std::string noFlow = "{\"enable\":true,\"enable_optical_flow\":false";
+  EXPECT_TRUE(SessionMask(frame, noFlow + "}") == net320);
+  EXPECT_TRUE(SessionMask(frame, noFlow + ",\"prefer_efficiency\":true}") == net224);
+  EXPECT_TRUE(SessionMask(frame, noFlow + "}", "{\"prefer_efficiency\":true}") == net224);
+  EXPECT_TRUE(SessionMask(frame, noFlow + ",\"prefer_efficiency\":true}",
+                          "{\"prefer_efficiency\":false}") == net320);
+  EXPECT_TRUE(SessionMask(frame, noFlow + ",\"prefer_efficiency\":true}", "", true) == net224);
+}
+
+// Two sessions of one process share the loaded module; closing one leaves
+// the other working, and a third can open afterwards.
+TEST(ModuleEndToEnd, SessionsShareTheModule) {
+  std::string error;
+  ModuleSession a, b, c;
+  ASSERT_TRUE(a.open(TAVRO_MODULE_PATH, "{}", &error)) << error;
+  ASSERT_TRUE(b.open(TAVRO_MODULE_PATH, "{}", &error)) << error;
+  a.close();
+  ASSERT_TRUE(c.open(TAVRO_MODULE_PATH, "{}", &error)) << error;
+  I420Image frame = Grey(32, 32, 80);
+  std::vector<uint8_t> mask;
+  EXPECT_EQ(b.process(frame, mask), 0);
+  EXPECT_EQ(c.process(frame, mask), 0);
+  EXPECT_EQ(mask.size(), 32u * 32u);
 }
