@@ -3,9 +3,11 @@
 // rounding form with one fused multiply-add for the range reduction. Both use
 // the approximate reciprocal in the vector loop and leave the tail to the
 // exact scalar formulas.
+#include <immintrin.h>
+
 #include <cstring>
 
-#include "impl_x86/avx_util.h"
+#include "impl_x86/activation.h"
 
 namespace TAVROMATTING {
 
