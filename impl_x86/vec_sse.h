@@ -20,11 +20,22 @@ struct Sse4 {
   static void Store(float* p, T v) { _mm_storeu_ps(p, v); }
   static void StoreAligned(float* p, T v) { _mm_store_ps(p, v); }
   static T Add(T a, T b) { return _mm_add_ps(a, b); }
+  static T Sub(T a, T b) { return _mm_sub_ps(a, b); }
   static T Mul(T a, T b) { return _mm_mul_ps(a, b); }
+  static T Rcp(T a) { return _mm_rcp_ps(a); }
   static T Max(T a, T b) { return _mm_max_ps(a, b); }
   static T Min(T a, T b) { return _mm_min_ps(a, b); }
   // a * b + c.
   static T MulAdd(T a, T b, T c) { return _mm_add_ps(_mm_mul_ps(a, b), c); }
+  // floor(t) for |t| < 2^31: truncate, then subtract 1 where that went up.
+  static T Floor(T t) {
+    const T tr = _mm_cvtepi32_ps(_mm_cvttps_epi32(t));
+    return _mm_sub_ps(tr, _mm_and_ps(_mm_cmpgt_ps(tr, t), _mm_set1_ps(1.f)));
+  }
+  // 2^n for integral n in [-127, 128], built in the exponent field.
+  static T Pow2(T n) {
+    return _mm_castsi128_ps(_mm_slli_epi32(_mm_add_epi32(_mm_cvttps_epi32(n), _mm_set1_epi32(127)), 23));
+  }
   // Sum of the lanes: (v0 + v2) + (v1 + v3).
   static float Sum(T v) {
     T s = _mm_add_ps(v, _mm_movehl_ps(v, v));
