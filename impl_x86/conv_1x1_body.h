@@ -46,11 +46,8 @@ void OneByOne(const ConvArgs& a) {
         }
       }
 #pragma GCC unroll 16
-      for (int i = 0; i < 4; ++i) {
-#pragma GCC unroll 16
-        for (int j = 0; j < R; ++j) acc[i][j] = ApplyFused<V>(a.act, acc[i][j]);
-        StoreLanes<V, B>(a.out + (p + i) * outS + m0, acc[i], valid);
-      }
+      for (int i = 0; i < 4; ++i)
+        ActivateStore<V, B>(a.act, acc[i], a.out + (p + i) * outS + m0, valid);
     }
     for (; p < pixels; ++p) {
       VT acc[R];
@@ -62,9 +59,7 @@ void OneByOne(const ConvArgs& a) {
 #pragma GCC unroll 16
         for (int j = 0; j < R; ++j) acc[j] = V::MulAdd(xv, V::Load(wb + k * B + L * j), acc[j]);
       }
-#pragma GCC unroll 16
-      for (int j = 0; j < R; ++j) acc[j] = ApplyFused<V>(a.act, acc[j]);
-      StoreLanes<V, B>(a.out + p * outS + m0, acc, valid);
+      ActivateStore<V, B>(a.act, acc, a.out + p * outS + m0, valid);
     }
   }
 }

@@ -18,14 +18,7 @@ namespace TAVROMATTING {
 void ConvDirectFma8(const ConvArgs& a) { Direct<Fma8, 8, 0, 0, 0>(a); }
 void ConvDirectFma16(const ConvArgs& a) { Direct<Fma8, 16, 0, 0, 0>(a); }
 
-void ConvFirstLayerFma(const ConvArgs& a) {
-  if (a.Cin == 3)
-    Direct<Fma8, 8, 3, 3, 2>(a);
-  else if (a.Cin == 1)
-    Direct<Fma8, 8, 1, 3, 2>(a);
-  else
-    Direct<Fma8, 8, 0, 0, 0>(a);
-}
+void ConvFirstLayerFma(const ConvArgs& a) { DirectFirstLayer<Fma8, 8, 3, 2>(a); }
 
 }  // namespace TAVROMATTING
 

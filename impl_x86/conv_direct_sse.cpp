@@ -11,13 +11,6 @@ namespace TAVROMATTING {
 void ConvDirectSse4(const ConvArgs& a) { Direct<Sse4, 4, 0, 0, 0>(a); }
 void ConvDirectSse8(const ConvArgs& a) { Direct<Sse4, 8, 0, 0, 0>(a); }
 
-void ConvFirstLayerSse(const ConvArgs& a) {
-  if (a.Cin == 3)
-    Direct<Sse4, 4, 3, 0, 0>(a);
-  else if (a.Cin == 1)
-    Direct<Sse4, 4, 1, 0, 0>(a);
-  else
-    Direct<Sse4, 4, 0, 0, 0>(a);
-}
+void ConvFirstLayerSse(const ConvArgs& a) { DirectFirstLayer<Sse4, 4, 0, 0>(a); }
 
 }  // namespace TAVROMATTING

@@ -64,11 +64,9 @@ void DeconvStride2(const ConvArgs& a) {
             even = V::MulAdd(xv, V::Load(wEven + i * B), even);
             odd = V::MulAdd(xv, V::Load(wOdd + i * B), odd);
           }
-          even = ApplyFused<V>(a.act, even);
-          StoreLanes<V, B>(orow + size_t(ox) * C, &even, valid);
+          ActivateStore<V, B>(a.act, &even, orow + size_t(ox) * C, valid);
           if (ox + 1 < a.Wo) {
-            odd = ApplyFused<V>(a.act, odd);
-            StoreLanes<V, B>(orow + size_t(ox + 1) * C, &odd, valid);
+            ActivateStore<V, B>(a.act, &odd, orow + size_t(ox + 1) * C, valid);
           }
         }
         continue;
@@ -88,8 +86,7 @@ void DeconvStride2(const ConvArgs& a) {
               acc = V::MulAdd(V::Broadcast(x + i), V::Load(wp + i * B), acc);
           }
         }
-        acc = ApplyFused<V>(a.act, acc);
-        StoreLanes<V, B>(orow + size_t(ox) * C, &acc, valid);
+        ActivateStore<V, B>(a.act, &acc, orow + size_t(ox) * C, valid);
       }
     }
   }
@@ -153,8 +150,7 @@ void Deconv5x5PixelBlocked(const ConvArgs& a, int oy, int ox, int ky0, int ky1, 
         for (int i = 0; i < Cin; ++i)
           acc = V::MulAdd(V::Broadcast(x + i), V::Load(wp + i * taps * B), acc);
       }
-    acc = ApplyFused<V>(a.act, acc);
-    StoreLanes<V, B>(a.out + (size_t(oy) * a.Wo + ox) * C + m0, &acc, valid);
+    ActivateStore<V, B>(a.act, &acc, a.out + (size_t(oy) * a.Wo + ox) * C + m0, valid);
   }
 }
 

@@ -49,9 +49,7 @@ void Depthwise(const ConvArgs& a) {
             for (int j = 0; j < R; ++j)
               acc[j] = V::MulAdd(V::Load(x + L * j), V::Load(wp + L * j), acc[j]);
           }
-#pragma GCC unroll 16
-        for (int j = 0; j < R; ++j) acc[j] = ApplyFused<V>(a.act, acc[j]);
-        StoreLanes<V, B>(orow + size_t(ox) * C + m0, acc, valid);
+        ActivateStore<V, B>(a.act, acc, orow + size_t(ox) * C + m0, valid);
       };
       for (int ox = 0; ox < left; ++ox) borderPixel(ox);
       for (int ox = left; ox < right; ox += T) {
@@ -76,11 +74,8 @@ void Depthwise(const ConvArgs& a) {
           }
         }
 #pragma GCC unroll 16
-        for (int i = 0; i < T; ++i) {
-#pragma GCC unroll 16
-          for (int j = 0; j < R; ++j) acc[i][j] = ApplyFused<V>(a.act, acc[i][j]);
-          StoreLanes<V, B>(orow + size_t(ox + i) * C + m0, acc[i], valid);
-        }
+        for (int i = 0; i < T; ++i)
+          ActivateStore<V, B>(a.act, acc[i], orow + size_t(ox + i) * C + m0, valid);
       }
       for (int ox = right; ox < a.Wo; ++ox) borderPixel(ox);
     }

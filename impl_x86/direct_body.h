@@ -74,9 +74,7 @@ void Direct(const ConvArgs& a) {
                 acc[j] = V::MulAdd(xv, V::Load(wp + L * j), acc[j]);
             }
           }
-#pragma GCC unroll 16
-        for (int j = 0; j < R; ++j) acc[j] = ApplyFused<V>(a.act, acc[j]);
-        StoreLanes<V, B>(orow + size_t(ox) * outS + m0, acc, valid);
+        ActivateStore<V, B>(a.act, acc, orow + size_t(ox) * outS + m0, valid);
       }
     };
 
@@ -116,10 +114,8 @@ void Direct(const ConvArgs& a) {
 #pragma GCC unroll 16
           for (int i = 0; i < 4; ++i)
 #pragma GCC unroll 16
-            for (int g = 0; g < 3; ++g) {
-              acc[i][g] = ApplyFused<V>(a.act, acc[i][g]);
-              StoreLanes<V, B>(orow + size_t(ox + i) * outS + m[g], &acc[i][g], valid);
-            }
+            for (int g = 0; g < 3; ++g)
+              ActivateStore<V, B>(a.act, &acc[i][g], orow + size_t(ox + i) * outS + m[g], valid);
         }
       }
       for (int blk = firstBlk; blk < nb; ++blk) {
@@ -165,15 +161,24 @@ void Direct(const ConvArgs& a) {
           }
         }
 #pragma GCC unroll 16
-        for (int i = 0; i < 4; ++i) {
-#pragma GCC unroll 16
-          for (int j = 0; j < R; ++j) acc[i][j] = ApplyFused<V>(a.act, acc[i][j]);
-          StoreLanes<V, B>(orow + size_t(ox + i) * outS + m0, acc[i], valid);
-        }
+        for (int i = 0; i < 4; ++i)
+          ActivateStore<V, B>(a.act, acc[i], orow + size_t(ox + i) * outS + m0, valid);
       }
     }
     for (int ox = right; ox < a.Wo; ++ox) borderPixel(ox);
   }
+}
+
+// First layer: 1 or 3 input channels fixed at compile time (other counts take
+// the general body), with kernel size K and stride S (0 = from the args).
+template <class V, int B, int K, int S, bool CB = false>
+void DirectFirstLayer(const ConvArgs& a) {
+  if (a.Cin == 3)
+    Direct<V, B, 3, K, S, CB>(a);
+  else if (a.Cin == 1)
+    Direct<V, B, 1, K, S, CB>(a);
+  else
+    Direct<V, B, 0, 0, 0, CB>(a);
 }
 
 }  // namespace

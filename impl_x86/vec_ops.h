@@ -39,6 +39,15 @@ inline void StoreLanes(float* dst, const typename V::T* v, int valid) {
   }
 }
 
+// Applies the fused activation to the registers of one block of B floats and
+// stores them (only the first `valid` floats when the block is cut short).
+template <class V, int B>
+inline void ActivateStore(const FusedAct& act, typename V::T* v, float* dst, int valid) {
+#pragma GCC unroll 16
+  for (int j = 0; j < B / V::kLanes; ++j) v[j] = ApplyFused<V>(act, v[j]);
+  StoreLanes<V, B>(dst, v, valid);
+}
+
 // The bias of one channel block starting at m0, zeros past C or without bias.
 template <class V, int B>
 inline void LoadBiasBlock(const float* bias, int m0, int C, typename V::T* out) {
