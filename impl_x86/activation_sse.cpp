@@ -51,27 +51,26 @@ void ActivationScalar(const ActivationArgs& a, const float* in, float* out, uint
   for (uint64_t i = begin; i < end; ++i) out[i] = ScalarKind(a.kind, in[i], a.upper, a.slope);
 }
 
-void ActivationReference(const ActivationArgs& a, const float* in, float* out, uint64_t count) {
+// Kind 3 (per-channel slopes) and the kinds outside 1..9 (a copy) need no
+// formula per element; returns whether `a` was one of them and is done.
+static bool WithoutFormula(const ActivationArgs& a, const float* in, float* out, uint64_t count) {
   if (a.kind == kActChannelLeakyRelu) {
     ChannelLeaky(a, in, out);
-    return;
+    return true;
   }
   if (a.kind < kActRelu || a.kind > kActHardSwish) {
     if (in != out) std::memmove(out, in, count * 4);
-    return;
+    return true;
   }
-  ActivationScalar(a, in, out, 0, count);
+  return false;
+}
+
+void ActivationReference(const ActivationArgs& a, const float* in, float* out, uint64_t count) {
+  if (!WithoutFormula(a, in, out, count)) ActivationScalar(a, in, out, 0, count);
 }
 
 void ActivationSse(const ActivationArgs& a, const float* in, float* out, uint64_t count) {
-  if (a.kind == kActChannelLeakyRelu) {
-    ChannelLeaky(a, in, out);
-    return;
-  }
-  if (a.kind < kActRelu || a.kind > kActHardSwish) {
-    if (in != out) std::memmove(out, in, count * 4);
-    return;
-  }
+  if (WithoutFormula(a, in, out, count)) return;
   // Tanh takes the standard library's formula for every element.
   ActivationScalar(a, in, out, ActivationVector<Sse4, ExpFloor<Sse4>>(a, in, out, count), count);
 }
