@@ -52,11 +52,36 @@ void DeconvStride2(const ConvArgs& a) {
         // Kernel equal to the stride: output (oy, ox) reads only input
         // (oy / 2, ox / 2) with tap (1 - oy % 2, 1 - ox % 2); each pair of
         // adjacent even and odd columns shares its input pixel's broadcasts.
+        // G pairs per step keep 2G accumulator chains in flight (one pair's
+        // two short chains would wait on the add latency) and share each
+        // weight load; the last pairs go one at a time.
+        constexpr int G = 4;
         const int ky = 1 - (oy & 1);
         const float* xrow = a.in + size_t(oy >> 1) * a.W * Cin;
         const float* wEven = wb + size_t(ky * 2 + 1) * Cin * B;
         const float* wOdd = wb + size_t(ky * 2) * Cin * B;
-        for (int ox = 0; ox < a.Wo; ox += 2) {
+        int ox = 0;
+        for (; ox + 2 * G <= a.Wo; ox += 2 * G) {
+          const float* x = xrow + size_t(ox >> 1) * Cin;
+          VT even[G], odd[G];
+#pragma GCC unroll 8
+          for (int g = 0; g < G; ++g) even[g] = odd[g] = b;
+          for (int i = 0; i < Cin; ++i) {
+            const VT we = V::Load(wEven + i * B), wo = V::Load(wOdd + i * B);
+#pragma GCC unroll 8
+            for (int g = 0; g < G; ++g) {
+              const VT xv = V::Broadcast(x + size_t(g) * Cin + i);
+              even[g] = V::MulAdd(xv, we, even[g]);
+              odd[g] = V::MulAdd(xv, wo, odd[g]);
+            }
+          }
+#pragma GCC unroll 8
+          for (int g = 0; g < G; ++g) {
+            ActivateStore<V, B>(a.act, &even[g], orow + size_t(ox + 2 * g) * C, valid);
+            ActivateStore<V, B>(a.act, &odd[g], orow + size_t(ox + 2 * g + 1) * C, valid);
+          }
+        }
+        for (; ox < a.Wo; ox += 2) {
           const float* x = xrow + size_t(ox >> 1) * Cin;
           VT even = b, odd = b;
           for (int i = 0; i < Cin; ++i) {
@@ -65,9 +90,7 @@ void DeconvStride2(const ConvArgs& a) {
             odd = V::MulAdd(xv, V::Load(wOdd + i * B), odd);
           }
           ActivateStore<V, B>(a.act, &even, orow + size_t(ox) * C, valid);
-          if (ox + 1 < a.Wo) {
-            ActivateStore<V, B>(a.act, &odd, orow + size_t(ox + 1) * C, valid);
-          }
+          if (ox + 1 < a.Wo) ActivateStore<V, B>(a.act, &odd, orow + size_t(ox + 1) * C, valid);
         }
         continue;
       }
