@@ -2,8 +2,6 @@
 // and the helpers the producing kernels use to apply a fused activation.
 #pragma once
 
-#include <emmintrin.h>
-
 #include <cstdint>
 
 namespace TAVROMATTING {
@@ -44,17 +42,6 @@ inline float ApplyFusedScalar(const FusedAct& a, float v) {
   }
 }
 
-inline __m128 ApplyFusedSse(const FusedAct& a, __m128 v) {
-  switch (a.kind) {
-    case kActRelu: return _mm_max_ps(v, _mm_setzero_ps());
-    case kActClippedRelu: return _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(a.upper));
-    case kActLeakyRelu:
-      return _mm_add_ps(_mm_max_ps(v, _mm_setzero_ps()),
-                        _mm_mul_ps(_mm_set1_ps(a.slope), _mm_min_ps(v, _mm_setzero_ps())));
-    default: return v;
-  }
-}
-
 struct ActivationArgs {
   uint32_t kind = 0;
   float upper = 0.f;       // kActClippedRelu
@@ -76,8 +63,5 @@ void ActivationAvx(const ActivationArgs& a, const float* in, float* out, uint64_
 void ActivationAvx2Fma(const ActivationArgs& a, const float* in, float* out, uint64_t count);
 // Reference: exact formulas everywhere.
 void ActivationReference(const ActivationArgs& a, const float* in, float* out, uint64_t count);
-
-// exp(x) for 4 lanes with the floor-form polynomial (clamped to +-88.37626).
-__m128 ExpSse(__m128 x);
 
 }  // namespace TAVROMATTING

@@ -1,8 +1,9 @@
 // Batch normalisation folded into y = x * a[c] + b[c].
 #include <cmath>
 
+#include "impl_x86/elementwise_body.h"
 #include "impl_x86/elementwise_kernels.h"
-#include "impl_x86/sse_util.h"
+#include "impl_x86/vec_sse.h"
 
 namespace TAVROMATTING {
 
@@ -23,30 +24,7 @@ void BatchnormReference(const float* in, float* out, uint64_t pixels, int C, con
 
 void BatchnormSse(const float* in, float* out, uint64_t pixels, int C, const float* a,
                   const float* b) {
-  if (C % 4 == 0 && C <= 16) {  // unrolled: all coefficients of a pixel in registers
-    __m128 va[4], vb[4];
-    const int R = C / 4;
-    for (int j = 0; j < R; ++j) {
-      va[j] = _mm_loadu_ps(a + 4 * j);
-      vb[j] = _mm_loadu_ps(b + 4 * j);
-    }
-    for (uint64_t p = 0; p < pixels; ++p) {
-      const float* x = in + p * C;
-      float* y = out + p * C;
-      for (int j = 0; j < R; ++j)
-        _mm_storeu_ps(y + 4 * j, _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(x + 4 * j), va[j]), vb[j]));
-    }
-    return;
-  }
-  for (uint64_t p = 0; p < pixels; ++p) {
-    const float* x = in + p * C;
-    float* y = out + p * C;
-    int c = 0;
-    for (; c + 4 <= C; c += 4)
-      _mm_storeu_ps(y + c, _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(x + c), _mm_loadu_ps(a + c)),
-                                      _mm_loadu_ps(b + c)));
-    for (; c < C; ++c) y[c] = x[c] * a[c] + b[c];
-  }
+  Batchnorm<Sse4>(in, out, pixels, C, a, b);
 }
 
 }  // namespace TAVROMATTING

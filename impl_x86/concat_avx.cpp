@@ -1,7 +1,8 @@
 // Channel concatenation, AVX member: each input's channels of a pixel are
 // copied 8 at a time, the remainder 4 at a time and then singly; the two-
 // and three-input cases are unrolled.
-#include "impl_x86/avx_util.h"
+#include <immintrin.h>
+
 #include "impl_x86/elementwise_kernels.h"
 
 #pragma GCC push_options

@@ -4,15 +4,17 @@
 // (row, channel, column), and the block-4 members on 4-wide registers that
 // compute 6 output pixels x 4 channels per step (at stride 1 sliding along
 // the row, so each broadcast input value serves three kernel columns).
+#include <cstring>
 #include <vector>
 
-#include "impl_x86/avx_util.h"
 #include "impl_x86/conv_kernels.h"
-#include "impl_x86/direct_fma.h"
+#include "impl_x86/vec_avx.h"
 #include "impl_x86/weight_layout.h"
 
 #pragma GCC push_options
 #pragma GCC target("avx,fma")
+
+#include "impl_x86/direct_body.h"
 
 namespace TAVROMATTING {
 namespace {
@@ -34,14 +36,8 @@ void Block4Fma(const ConvArgs& a) {
   int left, right;
   SplitColumns(a, T, &left, &right);
   auto store = [&](float* dst, __m128 v) {
-    v = avx::ApplyFused4(a.act, v);
-    if (valid == 4) {
-      _mm_storeu_ps(dst, v);
-    } else {
-      alignas(16) float t[4];
-      _mm_store_ps(t, v);
-      for (int j = 0; j < valid; ++j) dst[j] = t[j];
-    }
+    v = ApplyFused<Fma4>(a.act, v);
+    StoreLanes<Fma4, 4>(dst, &v, valid);
   };
   for (int oy = 0; oy < a.Ho; ++oy) {
     const int iy0 = oy * a.sh - a.padT;
@@ -114,16 +110,15 @@ void Block4Fma(const ConvArgs& a) {
 
 }  // namespace
 
-void Conv3x3X86Block16S1(const ConvArgs& a) { avx::DirectFma<16, 0, 3, 0>(a); }
-void Conv3x3X86Block16(const ConvArgs& a) { avx::DirectFma<16, 0, 3, 0>(a); }
-void Conv3x3X86Block16S2(const ConvArgs& a) { avx::DirectFma<16, 0, 3, 2>(a); }
-void Conv3x3X86Block24(const ConvArgs& a) { avx::DirectFma<24, 0, 3, 0>(a); }
+void Conv3x3X86Block16(const ConvArgs& a) { Direct<Fma8, 16, 0, 3, 0>(a); }
+void Conv3x3X86Block16S2(const ConvArgs& a) { Direct<Fma8, 16, 0, 3, 2>(a); }
+void Conv3x3X86Block24(const ConvArgs& a) { Direct<Fma8, 24, 0, 3, 0>(a); }
 
 void ConvFirstLayerX86(const ConvArgs& a) {
   if (a.Cin == 3)
-    avx::DirectFma<16, 3, 3, 2, true>(a);
+    Direct<Fma8, 16, 3, 3, 2, true>(a);
   else
-    avx::DirectFma<16, 1, 3, 2, true>(a);
+    Direct<Fma8, 16, 1, 3, 2, true>(a);
 }
 
 void Conv3x3X86Block4(const ConvArgs& a) { Block4Fma<1, 1>(a); }

@@ -2,6 +2,8 @@
 // output (batch 1), the window, the packed weights, bias and fused activation.
 #pragma once
 
+#include <cstddef>
+
 #include "impl_x86/activation.h"
 
 namespace TAVROMATTING {

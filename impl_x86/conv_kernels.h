@@ -41,11 +41,10 @@ void DeconvReference(const ConvArgs& a);   // kPlain
 void DeconvStride2Sse4(const ConvArgs& a); // kBlock4, stride 2
 void DeconvTwoOutputSse(const ConvArgs& a);  // kPlain, C == 2, Cin % 4 == 0
 // 5x5 stride 2 (pad left 1, pad right 2): blocked by output channel (kPlanarBlock4,
-// fused kActRelu, kActClippedRelu, kActLeakyRelu), by input channel (kPlain), and the general member for
-// odd input widths (kPlain).
+// fused kActRelu, kActClippedRelu, kActLeakyRelu) and by input channel (kPlain,
+// any input width).
 void Deconv5x5S2Sse4(const ConvArgs& a);
 void Deconv5x5S2SseByInput(const ConvArgs& a);
-void Deconv5x5S2General(const ConvArgs& a);
 // The input walk the 5x5 members share: calls `pixel` for the four output
 // pixels of every input pixel with their tap ranges [ky0, ky1), [kx0, kx1)
 // (step 2).
@@ -60,7 +59,7 @@ void ConvDirectFma8(const ConvArgs& a);     // kBlock8, C >= 8 (also dilated, gr
 void ConvDirectFma16(const ConvArgs& a);    // kBlock16
 void ConvFirstLayerFma(const ConvArgs& a);  // kBlock8, 3x3 stride 2, Cin 1 or 3
 void Conv1x1Fma8(const ConvArgs& a);        // kBlock8, C >= 8
-void Conv1x1Fma16(const ConvArgs& a);       // kBlock16, C >= 16
+void Conv1x1Fma16(const ConvArgs& a);       // kBlock16, C >= 16 (also the x86 path's block 16)
 void ConvSingleOutputFma(const ConvArgs& a);  // kPlain
 void DepthwiseFma8(const ConvArgs& a);        // kBlock8
 void DepthwiseFma16(const ConvArgs& a);       // kBlock16
@@ -73,13 +72,11 @@ void Deconv5x5S2FmaByInput(const ConvArgs& a); // kPlain, Cin % 8 == 0
 
 // --- x86 path members (AVX+FMA; the caller fuses kind 1 only). Run them only
 // when CPUID reports AVX and FMA.
-void Conv1x1X86Block16(const ConvArgs& a);  // kBlock16
 void Conv1x1X86Block24(const ConvArgs& a);  // kBlock24
 void Conv1x1X86Block32(const ConvArgs& a);  // kBlock32
 void ConvFirstLayerX86(const ConvArgs& a);  // kChannelBlock16, 3x3 stride 2, Cin 1 or 3
 void Conv3OutputX86(const ConvArgs& a);     // kRowChannelFilter, C == 3
 void Conv3x3X86Block24(const ConvArgs& a);    // kBlock24
-void Conv3x3X86Block16S1(const ConvArgs& a);  // kBlock16, stride width 1, pad left 1
 void Conv3x3X86Block16(const ConvArgs& a);    // kBlock16, any padding / dilation
 void Conv3x3X86Block16S2(const ConvArgs& a);  // kBlock16, stride 2
 void ConvSingleOutputX86(const ConvArgs& a);  // kChannelBlock1, C == 1

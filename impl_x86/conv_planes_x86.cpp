@@ -4,9 +4,10 @@
 // split into zero-padded per-channel rows, so 8 neighbouring output pixels
 // read 8 consecutive floats for every tap; F output rows are accumulated and
 // interleaved at the end.
+#include <immintrin.h>
+
 #include <vector>
 
-#include "impl_x86/avx_util.h"
 #include "impl_x86/conv_kernels.h"
 
 #pragma GCC push_options

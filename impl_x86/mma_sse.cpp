@@ -1,5 +1,7 @@
 // MMA: a per-channel vector plus a per-pixel map, times the input.
+#include "impl_x86/elementwise_body.h"
 #include "impl_x86/elementwise_kernels.h"
+#include "impl_x86/vec_sse.h"
 
 namespace TAVROMATTING {
 
@@ -12,13 +14,7 @@ void MmaReference(const float* x, const float* v, const float* s, float* out, ui
 
 void MmaSse(const float* x, const float* v, const float* s, float* out, uint64_t pixels, int C,
             const FusedAct& act) {
-  for (uint64_t p = 0; p < pixels; ++p) {
-    const __m128 sp = _mm_set1_ps(s[p]);
-    for (int c = 0; c + 4 <= C; c += 4) {
-      __m128 y = _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(v + c), sp), _mm_loadu_ps(x + p * C + c));
-      _mm_storeu_ps(out + p * C + c, ApplyFusedSse(act, y));
-    }
-  }
+  Mma<Sse4>(x, v, s, out, pixels, C, act);
 }
 
 }  // namespace TAVROMATTING

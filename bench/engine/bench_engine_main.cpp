@@ -1,22 +1,28 @@
 // tavro-bench-engine: one inference of the portrait network at 320x224 and
 // 224x224 on one thread, for the engine's fast path (AVX2/FMA members as the
-// processor allows), its portable path (CpuInfo::ForcePortable) and OpenCV
-// DNN running the same weights from ONNX files (tools/onnx/export_onnx.py,
-// target tavro-onnx-models). All rows run in one process so the ratios are
-// honest. After the Google Benchmark table it prints the per-layer-type time
-// shares of both engine paths, and as its last line
+// processor allows), its portable path (CpuInfo::ForcePortable), OpenCV DNN
+// running the same weights from ONNX files (tools/onnx/export_onnx.py, built
+// with this program) and ONNX Runtime on the same files (tools/onnx/
+// ort_bench.mjs under Node, one intra-op thread; present once
+// `npm install` has run in tools/onnx). All rows run in one invocation so the
+// ratios are honest. After the Google Benchmark table it prints the medians,
+// the per-layer-type time shares of both engine paths, the line
+//   engine/onnxruntime: R
+// and as its last line
 //   engine/opencv-dnn: R
-// with R = median engine fast-path time / median OpenCV DNN time at 320x224.
+// with R = median engine fast-path time / the peer's median at 320x224.
 //
-// Options: --onnx-dir DIR (default: the build's onnx folder), then any
-// Google Benchmark flags.
+// Options: --onnx-dir DIR (default: the build's onnx folder), --no-onnxruntime,
+// then any Google Benchmark flags.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <map>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +47,9 @@ struct Size {
 const Size kSizes[] = {{320, 224}, {224, 224}};
 
 std::string g_onnxDir = TAVRO_ONNX_DIR;
+std::string g_ortDir = TAVRO_ORT_DIR;
+bool g_runOrt = true;
+constexpr int kOrtRuns = 50;
 // Row name -> every measured inference (ms), for the medians.
 std::map<std::string, std::vector<double>> g_times;
 
@@ -144,6 +153,44 @@ bool OnnxPresent(const Size& s) {
   return f != nullptr;
 }
 
+// ONNX Runtime through the Node script: the time of every run (ms), or an
+// empty list with the reason in *why.
+std::vector<double> RunOnnxRuntime(const Size& s, std::string* why) {
+  std::vector<double> times;
+  const std::string module = g_ortDir + "/node_modules/onnxruntime-node/package.json";
+  if (FILE* f = std::fopen(module.c_str(), "rb")) {
+    std::fclose(f);
+  } else {
+    *why = "onnxruntime-node is not installed (run: npm install in " + g_ortDir + ")";
+    return times;
+  }
+  if (!OnnxPresent(s)) {
+    *why = "no ONNX file";
+    return times;
+  }
+  const std::string cmd = "node '" + g_ortDir + "/ort_bench.mjs' '" + g_onnxDir + "/portrait_" +
+                          s.Name() + ".onnx' " + std::to_string(s.w) + " " + std::to_string(s.h) +
+                          " " + std::to_string(kOrtRuns) + " 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) {
+    *why = "cannot start node";
+    return times;
+  }
+  std::string out;
+  char buf[4096];
+  while (std::fgets(buf, sizeof buf, p)) out += buf;
+  const int rc = pclose(p);
+  std::istringstream in(out);
+  std::string word;
+  in >> word;
+  if (rc != 0 || word != "ms") {
+    *why = out.empty() ? "node failed" : out.substr(0, out.find('\n'));
+    return {};
+  }
+  for (double t; in >> t;) times.push_back(t);
+  return times;
+}
+
 void PrintLayerShares(const Size& s) {
   auto img = Picture(s.w, s.h);
   std::vector<uint8_t> mask(size_t(s.w) * s.h);
@@ -181,6 +228,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--onnx-dir") == 0 && i + 1 < argc)
       g_onnxDir = argv[++i];
+    else if (std::strcmp(argv[i], "--no-onnxruntime") == 0)
+      g_runOrt = false;
     else
       rest.push_back(argv[i]);
   }
@@ -213,21 +262,33 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
 
+  // ONNX Runtime right after the other rows, in this same invocation.
+  std::string ortWhy[2] = {"skipped (--no-onnxruntime)", ""};
+  for (int i = 0; i < 2 && g_runOrt; ++i)
+    g_times["onnxruntime " + kSizes[i].Name()] = RunOnnxRuntime(kSizes[i], &ortWhy[i]);
+
   std::printf("\nMedian inference time (ms), one thread:\n");
   for (const Size& s : kSizes) {
     const double fast = Median(g_times["engine fast " + s.Name()]);
     const double portable = Median(g_times["engine portable " + s.Name()]);
     const double dnn = Median(g_times["opencv-dnn " + s.Name()]);
+    const double ort = Median(g_times["onnxruntime " + s.Name()]);
     std::printf("  %s: engine fast %.3f, engine portable %.3f (fast path %.2fx)", s.Name().c_str(),
                 fast, portable, fast > 0 ? portable / fast : 0.0);
     if (dnn > 0) std::printf(", opencv-dnn %.3f", dnn);
+    if (ort > 0) std::printf(", onnxruntime %.3f", ort);
     std::printf("\n");
   }
   for (const Size& s : kSizes) PrintLayerShares(s);
 
   const double fast = Median(g_times["engine fast 320x224"]);
   const double dnn = Median(g_times["opencv-dnn 320x224"]);
+  const double ort = Median(g_times["onnxruntime 320x224"]);
   std::printf("\n");
+  if (ort > 0 && fast > 0)
+    std::printf("engine/onnxruntime: %.3f\n", fast / ort);
+  else
+    std::printf("engine/onnxruntime: n/a (%s)\n", ortWhy[0].c_str());
   if (dnn > 0 && fast > 0)
     std::printf("engine/opencv-dnn: %.3f\n", fast / dnn);
   else

@@ -116,7 +116,7 @@ ConvMember ChooseDeconvMember(const ConvArgs& a, bool half, const KernelFeatures
   const bool avx2 = !half && f.Avx2Fma();
   const int C = a.C, Cin = a.Cin;
   if (a.kh == 5 && a.kw == 5 && a.sw == 2 && a.sh == 2 && a.padL == 1 && a.padR == 2) {
-    if (a.W % 2 == 1) return {Deconv5x5S2General, kPlain, false, "5x5 stride-2 general"};
+    if (a.W % 2 == 1) return {Deconv5x5S2SseByInput, kPlain, false, "5x5 stride-2 general"};
     if (avx2 && C % 8 == 0) return {Deconv5x5S2Fma8, kPlanarBlock8, true, "5x5 stride-2 FMA 8"};
     if (C % 4 == 0) return {Deconv5x5S2Sse4, kPlanarBlock4, true, "5x5 stride-2 SSE 4"};
     if (avx2 && Cin % 8 == 0)

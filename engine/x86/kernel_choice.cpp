@@ -23,7 +23,7 @@ ConvMember ChooseConvMember(const ConvArgs& a, bool inputHasFloat, const KernelF
   if (a.kh == 1 && a.kw == 1 && a.sw == 1 && a.dh == 1) {
     if (Fits32(C)) return {Conv1x1X86Block32, kBlock32, true, "1x1 block 32"};
     if (Fits24(C)) return {Conv1x1X86Block24, kBlock24, true, "1x1 block 24"};
-    if (Fits16(C)) return {Conv1x1X86Block16, kBlock16, true, "1x1 block 16"};
+    if (Fits16(C)) return {Conv1x1Fma16, kBlock16, true, "1x1 block 16"};
     return {nullptr, 0, false, "declines: 1x1 channels"};
   }
   if (a.kh != 3 || a.kw != 3) return {nullptr, 0, false, "declines: kernel size"};
@@ -35,7 +35,7 @@ ConvMember ChooseConvMember(const ConvArgs& a, bool inputHasFloat, const KernelF
   if (Fits24(C) && a.sw == 1 && a.padL == 1 && a.dw == 1)
     return {Conv3x3X86Block24, kBlock24, true, "3x3 block 24"};
   if (Fits16(C) && a.sw == 1 && a.padL == 1 && a.dw == 1)
-    return {Conv3x3X86Block16S1, kBlock16, true, "3x3 stride 1 block 16"};
+    return {Conv3x3X86Block16, kBlock16, true, "3x3 stride 1 block 16"};
   if (Fits16(C) && a.sw == 1) return {Conv3x3X86Block16, kBlock16, true, "general 3x3 block 16"};
   if (Fits16(C) && a.sw == 2 && inputHasFloat && a.sh == 2 && a.padL == 1 && a.padR == 1 &&
       a.dw == 1)

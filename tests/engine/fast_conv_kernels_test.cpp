@@ -112,8 +112,8 @@ TEST(FastConvKernels, X86PathMembersMatchReference) {
   Compare({3, 5, 9, 28, 1, 0, 1, 1}, Conv1x1X86Block32, kB32, none, "1x1 b32 c28");
   Compare({5, 7, 24, 48, 1, 0, 1, 1}, Conv1x1X86Block24, kB24, relu, "1x1 b24 c48");
   Compare({3, 5, 13, 20, 1, 0, 1, 1}, Conv1x1X86Block24, kB24, none, "1x1 b24 c20");
-  Compare({3, 5, 13, 10, 1, 0, 1, 1}, Conv1x1X86Block16, kBlock16, relu, "1x1 b16 c10");
-  Compare({4, 6, 8, 40, 1, 0, 1, 1}, Conv1x1X86Block16, kBlock16, none, "1x1 b16 c40");
+  Compare({3, 5, 13, 10, 1, 0, 1, 1}, Conv1x1Fma16, kBlock16, relu, "1x1 b16 c10");
+  Compare({4, 6, 8, 40, 1, 0, 1, 1}, Conv1x1Fma16, kBlock16, none, "1x1 b16 c40");
   // First layer block 16 over row, channel, column weights.
   Compare({23, 31, 3, 16, 3, 1, 2, 1}, ConvFirstLayerX86, kCB16, relu, "first b16 cin3");
   Compare({12, 17, 1, 12, 3, 1, 2, 1}, ConvFirstLayerX86, kCB16, none, "first b16 cin1 c12");
@@ -126,8 +126,8 @@ TEST(FastConvKernels, X86PathMembersMatchReference) {
   Compare({9, 13, 8, 24, 3, 1, 1, 1}, Conv3x3X86Block24, kB24, relu, "3x3 b24");
   Compare({9, 13, 8, 20, 3, 1, 1, 1}, Conv3x3X86Block24, kB24, none, "3x3 b24 c20");
   Compare({7, 9, 5, 48, 3, 1, 1, 1}, Conv3x3X86Block24, kB24, none, "3x3 b24 c48");
-  Compare({9, 13, 8, 16, 3, 1, 1, 1}, Conv3x3X86Block16S1, kBlock16, relu, "3x3 s1 b16");
-  Compare({9, 13, 8, 12, 3, 1, 1, 1}, Conv3x3X86Block16S1, kBlock16, none, "3x3 s1 b16 c12");
+  Compare({9, 13, 8, 16, 3, 1, 1, 1}, Conv3x3X86Block16, kBlock16, relu, "3x3 s1 b16");
+  Compare({9, 13, 8, 12, 3, 1, 1, 1}, Conv3x3X86Block16, kBlock16, none, "3x3 s1 b16 c12");
   Compare({13, 21, 8, 16, 3, 2, 1, 2}, Conv3x3X86Block16, kBlock16, relu, "3x3 b16 dilated");
   Compare({9, 13, 8, 40, 3, 0, 1, 1}, Conv3x3X86Block16, kBlock16, none, "3x3 b16 pad 0 c40");
   Compare({10, 11, 3, 16, 3, 1, 2, 1}, Conv3x3X86Block16S2, kBlock16, relu, "3x3 s2 b16 odd");
@@ -239,7 +239,7 @@ TEST(FastConvKernels, Deconv5x5Stride2MembersMatchReference) {
       {6, 8, 8, 8, Deconv5x5S2Sse4, kPlanarBlock4, false, "5x5 sse4 c8"},
       {5, 6, 3, 6, Deconv5x5S2Sse4, kPlanarBlock4, false, "5x5 sse4 c6 moved back"},
       {6, 8, 8, 3, Deconv5x5S2SseByInput, kPlain, false, "5x5 sse by input"},
-      {5, 7, 5, 3, Deconv5x5S2General, kPlain, false, "5x5 general odd width"},
+      {5, 7, 5, 3, Deconv5x5S2SseByInput, kPlain, false, "5x5 general odd width"},
       {6, 8, 4, 16, Deconv5x5S2Fma8, kPlanarBlock8, true, "5x5 fma8 c16"},
       {4, 6, 3, 12, Deconv5x5S2Fma8, kPlanarBlock8, true, "5x5 fma8 c12 moved back"},
       {6, 8, 16, 3, Deconv5x5S2FmaByInput, kPlain, true, "5x5 fma by input"},

@@ -1,21 +1,20 @@
-// The direct blocked convolution with 8-wide fused multiply-add, shared by the
-// portable FMA members (blocks 8 and 16, dilated, grouped, first layer) and
-// the x86 3x3 members (blocks 16 and 24). Output rows are split into a left
-// border, an interior of 4 pixels x one channel block per step without bounds
-// tests, and a right border; the last channel block is moved back to end at C.
+// The direct blocked convolution, written once over a vector type V (see
+// vec_ops.h for how it is included); it serves the SSE members (blocks 4 and
+// 8), the portable FMA members (blocks 8 and 16, dilated, grouped, first
+// layer) and the x86 3x3 members (blocks 16 and 24). Output rows are split
+// into a left border, an interior of 4 pixels x one channel block per step
+// without bounds tests, and a right border; the last channel block is moved
+// back to end at C.
 #pragma once
 
 #include <vector>
 
-#include "impl_x86/avx_util.h"
 #include "impl_x86/conv_args.h"
+#include "impl_x86/vec_ops.h"
 #include "impl_x86/weight_layout.h"
 
-#pragma GCC push_options
-#pragma GCC target("avx,fma")
-
 namespace TAVROMATTING {
-namespace avx {
+namespace {
 
 // Position of tap (ky, kx, k) within a block, in units of the block width.
 template <bool CB>
@@ -23,12 +22,13 @@ inline size_t WeightOffset(int ky, int kx, int k, int kw, int Cin) {
   return CB ? (size_t(ky) * Cin + k) * kw + kx : (size_t(ky) * kw + kx) * Cin + k;
 }
 
-// B: channel block (8, 16 or 24; weights block, y, x, k, m, or block, y, k,
-// x, m when CB is set). CIN, K, S: input channels, kernel size and stride
-// fixed at compile time (0 = from the args).
-template <int B, int CIN, int K, int S, bool CB = false>
-void DirectFma(const ConvArgs& a) {
-  constexpr int R = B / 8;
+// B: channel block, a multiple of V::kLanes (weights block, y, x, k, m, or
+// block, y, k, x, m when CB is set). CIN, K, S: input channels, kernel size
+// and stride fixed at compile time (0 = from the args).
+template <class V, int B, int CIN, int K, int S, bool CB = false>
+void Direct(const ConvArgs& a) {
+  using VT = typename V::T;
+  constexpr int L = V::kLanes, R = B / L;
   const int Cin = CIN ? CIN : a.Cin;
   const int kh = K ? K : a.kh, kw = K ? K : a.kw;
   const int sw = S ? S : a.sw, sh = S ? S : a.sh;
@@ -59,24 +59,22 @@ void DirectFma(const ConvArgs& a) {
       ClipTaps(ix0, a.dw, kw, a.W, &kx0, &kx1);
       for (int blk = 0; blk < nb; ++blk) {
         const int m0 = int(layout::BlockStart(blk, B, C));
-        __m256 acc[R];
+        VT acc[R];
 #pragma GCC unroll 16
-        for (int j = 0; j < R; ++j) acc[j] = _mm256_loadu_ps(&bias[m0 + 8 * j]);
+        for (int j = 0; j < R; ++j) acc[j] = V::Load(&bias[m0 + L * j]);
         const float* wb = a.weight + blk * wBlock;
         for (int ky = ky0; ky < ky1; ++ky)
           for (int kx = kx0; kx < kx1; ++kx) {
             const float* x = a.in + (size_t(iy0 + ky * a.dh) * a.W + ix0 + kx * a.dw) * inS;
             for (int k = 0; k < Cin; ++k) {
               const float* wp = wb + WeightOffset<CB>(ky, kx, k, kw, Cin) * B;
-              const __m256 xv = _mm256_broadcast_ss(x + k);
+              const VT xv = V::Broadcast(x + k);
 #pragma GCC unroll 16
               for (int j = 0; j < R; ++j)
-                acc[j] = _mm256_fmadd_ps(xv, _mm256_loadu_ps(wp + 8 * j), acc[j]);
+                acc[j] = V::MulAdd(xv, V::Load(wp + L * j), acc[j]);
             }
           }
-#pragma GCC unroll 16
-        for (int j = 0; j < R; ++j) acc[j] = ApplyFused(a.act, acc[j]);
-        Store<B>(orow + size_t(ox) * outS + m0, acc, valid);
+        ActivateStore<V, B>(a.act, acc, orow + size_t(ox) * outS + m0, valid);
       }
     };
 
@@ -84,16 +82,17 @@ void DirectFma(const ConvArgs& a) {
     for (int ox = left; ox < right; ox += 4) {
       const int ix0 = ox * sw - a.padL;
       int firstBlk = 0;
-      if (B == 8 && contiguous) {
-        // Three 8-channel blocks at once: each broadcast input value feeds
-        // 12 accumulators instead of 4 (the narrow layers are load-bound).
+      if (L == 8 && B == 8 && contiguous) {
+        // Three 8-channel blocks of 8-lane registers at once: each broadcast
+        // input value feeds 12 accumulators instead of 4 (the narrow layers
+        // are load-bound).
         for (; firstBlk + 3 <= nb; firstBlk += 3) {
           int m[3];
-          __m256 acc[4][3];
+          VT acc[4][3];
 #pragma GCC unroll 16
           for (int g = 0; g < 3; ++g) {
             m[g] = int(layout::BlockStart(firstBlk + g, B, C));
-            const __m256 b = _mm256_loadu_ps(&bias[m[g]]);
+            const VT b = V::Load(&bias[m[g]]);
             acc[0][g] = acc[1][g] = acc[2][g] = acc[3][g] = b;
           }
           const float* w0 = a.weight + firstBlk * wBlock;
@@ -101,32 +100,30 @@ void DirectFma(const ConvArgs& a) {
             const float* xr = a.in + (size_t(iy0 + ky * a.dh) * a.W + ix0) * inS;
             const float* wr = w0 + size_t(ky) * run * B;
             for (int t = 0; t < run; ++t) {
-              __m256 wv[3];
+              VT wv[3];
 #pragma GCC unroll 16
-              for (int g = 0; g < 3; ++g) wv[g] = _mm256_loadu_ps(wr + g * wBlock + t * B);
+              for (int g = 0; g < 3; ++g) wv[g] = V::Load(wr + g * wBlock + t * B);
 #pragma GCC unroll 16
               for (int i = 0; i < 4; ++i) {
-                const __m256 xv = _mm256_broadcast_ss(xr + i * step + t);
+                const VT xv = V::Broadcast(xr + i * step + t);
 #pragma GCC unroll 16
-                for (int g = 0; g < 3; ++g) acc[i][g] = _mm256_fmadd_ps(xv, wv[g], acc[i][g]);
+                for (int g = 0; g < 3; ++g) acc[i][g] = V::MulAdd(xv, wv[g], acc[i][g]);
               }
             }
           }
 #pragma GCC unroll 16
           for (int i = 0; i < 4; ++i)
 #pragma GCC unroll 16
-            for (int g = 0; g < 3; ++g) {
-              acc[i][g] = ApplyFused(a.act, acc[i][g]);
-              Store<B>(orow + size_t(ox + i) * outS + m[g], &acc[i][g], valid);
-            }
+            for (int g = 0; g < 3; ++g)
+              ActivateStore<V, B>(a.act, &acc[i][g], orow + size_t(ox + i) * outS + m[g], valid);
         }
       }
       for (int blk = firstBlk; blk < nb; ++blk) {
         const int m0 = int(layout::BlockStart(blk, B, C));
-        __m256 acc[4][R];
+        VT acc[4][R];
 #pragma GCC unroll 16
         for (int j = 0; j < R; ++j) {
-          const __m256 b = _mm256_loadu_ps(&bias[m0 + 8 * j]);
+          const VT b = V::Load(&bias[m0 + L * j]);
           acc[0][j] = acc[1][j] = acc[2][j] = acc[3][j] = b;
         }
         const float* wb = a.weight + blk * wBlock;
@@ -135,14 +132,14 @@ void DirectFma(const ConvArgs& a) {
           const float* wr = wb + size_t(ky) * run * B;
           if (contiguous) {
             for (int t = 0; t < run; ++t) {
-              __m256 wv[R];
+              VT wv[R];
 #pragma GCC unroll 16
-              for (int j = 0; j < R; ++j) wv[j] = _mm256_loadu_ps(wr + t * B + 8 * j);
+              for (int j = 0; j < R; ++j) wv[j] = V::Load(wr + t * B + L * j);
 #pragma GCC unroll 16
               for (int i = 0; i < 4; ++i) {
-                const __m256 xv = _mm256_broadcast_ss(xr + i * step + t);
+                const VT xv = V::Broadcast(xr + i * step + t);
 #pragma GCC unroll 16
-                for (int j = 0; j < R; ++j) acc[i][j] = _mm256_fmadd_ps(xv, wv[j], acc[i][j]);
+                for (int j = 0; j < R; ++j) acc[i][j] = V::MulAdd(xv, wv[j], acc[i][j]);
               }
             }
           } else {
@@ -150,32 +147,39 @@ void DirectFma(const ConvArgs& a) {
               const float* xk = xr + size_t(kx) * a.dw * inS;
               for (int k = 0; k < Cin; ++k) {
                 const float* wk = wb + WeightOffset<CB>(ky, kx, k, kw, Cin) * B;
-                __m256 wv[R];
+                VT wv[R];
 #pragma GCC unroll 16
-                for (int j = 0; j < R; ++j) wv[j] = _mm256_loadu_ps(wk + 8 * j);
+                for (int j = 0; j < R; ++j) wv[j] = V::Load(wk + L * j);
 #pragma GCC unroll 16
                 for (int i = 0; i < 4; ++i) {
-                  const __m256 xv = _mm256_broadcast_ss(xk + i * step + k);
+                  const VT xv = V::Broadcast(xk + i * step + k);
 #pragma GCC unroll 16
-                  for (int j = 0; j < R; ++j) acc[i][j] = _mm256_fmadd_ps(xv, wv[j], acc[i][j]);
+                  for (int j = 0; j < R; ++j) acc[i][j] = V::MulAdd(xv, wv[j], acc[i][j]);
                 }
               }
             }
           }
         }
 #pragma GCC unroll 16
-        for (int i = 0; i < 4; ++i) {
-#pragma GCC unroll 16
-          for (int j = 0; j < R; ++j) acc[i][j] = ApplyFused(a.act, acc[i][j]);
-          Store<B>(orow + size_t(ox + i) * outS + m0, acc[i], valid);
-        }
+        for (int i = 0; i < 4; ++i)
+          ActivateStore<V, B>(a.act, acc[i], orow + size_t(ox + i) * outS + m0, valid);
       }
     }
     for (int ox = right; ox < a.Wo; ++ox) borderPixel(ox);
   }
 }
 
-}  // namespace avx
-}  // namespace TAVROMATTING
+// First layer: 1 or 3 input channels fixed at compile time (other counts take
+// the general body), with kernel size K and stride S (0 = from the args).
+template <class V, int B, int K, int S, bool CB = false>
+void DirectFirstLayer(const ConvArgs& a) {
+  if (a.Cin == 3)
+    Direct<V, B, 3, K, S, CB>(a);
+  else if (a.Cin == 1)
+    Direct<V, B, 1, K, S, CB>(a);
+  else
+    Direct<V, B, 0, 0, 0, CB>(a);
+}
 
-#pragma GCC pop_options
+}  // namespace
+}  // namespace TAVROMATTING
