@@ -3,6 +3,9 @@
 #include <libyuv/convert_argb.h>
 #include <libyuv/scale.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace TavroMatting {
 
 ImageDesc PlaneDesc(uint8_t* data, int32_t width, int32_t height,
@@ -33,7 +36,32 @@ ImageDesc I420Desc(uint8_t* data, int32_t width, int32_t height) {
   return d;
 }
 
+size_t ScaleScratchBytes(int32_t srcWidth, int32_t dstWidth) {
+  const size_t wide = size_t(std::max(std::max(srcWidth, dstWidth), 0));
+  return 2 * ((wide + 31) & ~size_t(31)) + 64;
+}
+
+namespace {
+// libyuv takes one row scratch per plane with malloc and uses it unchecked,
+// so a failing allocation inside it is a write through null. Asking the
+// heap for the same amount first, on the same thread, turns an exhausted
+// heap into a refused call: the block is freed again at once and is the
+// first candidate for libyuv's request of at most the same size.
+// Called through volatile pointers so that the compiler cannot drop the
+// unused allocation.
+void* (*volatile heapAlloc)(size_t) = std::malloc;
+void (*volatile heapFree)(void*) = std::free;
+
+bool HeapCanGive(size_t bytes) {
+  void* probe = heapAlloc(bytes);
+  if (!probe) return false;
+  heapFree(probe);
+  return true;
+}
+}  // namespace
+
 int32_t ScaleImage(const ImageDesc& src, const ImageDesc& dst, int filterMode) {
+  if (!HeapCanGive(ScaleScratchBytes(src.widths[0], dst.widths[0]))) return -1;
   const auto mode = static_cast<libyuv::FilterMode>(filterMode);
   switch (src.format) {
     case kFormatI420:
