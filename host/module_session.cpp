@@ -80,6 +80,10 @@ int32_t ModuleSession::process(I420Image& frame, std::vector<uint8_t>& mask) {
   return result;
 }
 
+void ModuleSession::setConfigs(const std::string& configsJson) {
+  if (filter_) filter_->setProperty("configs", configsJson.c_str());
+}
+
 std::string ModuleSession::version() const {
   if (!handle_) return "";
   using VersionFn = const char* (*)();

@@ -27,6 +27,10 @@ class ModuleSession {
   // the attached alpha (empty when none was attached). Returns the filter's
   // result code.
   int32_t process(I420Image& frame, std::vector<uint8_t>& mask);
+  // Applies configsJson to the filter's "configs" property.
+  void setConfigs(const std::string& configsJson);
+  // The filter, for callers that drive it frame by frame themselves.
+  tavro_rtc::VideoFilter* filter() const { return filter_; }
   // The module's Get_Matting_Version text, or "" when not loaded.
   std::string version() const;
   // Stops and releases the filter and provider and unloads the module.

@@ -36,8 +36,9 @@ ImageDesc PlaneDesc(uint8_t* data, int32_t width, int32_t height,
 ImageDesc I420Desc(uint8_t* data, int32_t width, int32_t height);
 
 // Bilinear scaling of a format 6 or format 9 image. Returns 0, or -1 without
-// touching dst when the heap cannot give the row scratch libyuv allocates
-// for the call (libyuv writes through its allocation without checking it).
+// touching dst when the row scratch libyuv needs for the call could not be
+// had (libyuv writes through its allocation without checking it; see
+// yuv_scratch.h).
 int32_t ScaleImage(const ImageDesc& src, const ImageDesc& dst, int filterMode);
 // The bytes libyuv's plane scaler may allocate for one plane of srcWidth
 // scaled to dstWidth: two aligned rows of the wider side plus alignment.
