@@ -69,6 +69,9 @@ class MattingFrame {
   // True when the MattingThread runs; otherwise its work is done on the
   // calling thread.
   bool threadRunning() const { return threadRunning_; }
+  // True while the MattingThread still works on a frame handed to it; never
+  // true once Process has returned.
+  bool threadShareOwed() const { return busy_.load(); }
   int32_t flowLevel() const { return flowLevel_; }
   int32_t blurWidth() const { return blurWidth_; }
   int32_t outRowsWidth() const { return outRowsWidth_; }
