@@ -3,9 +3,13 @@
 // resident memory, the address space and the per-frame latency percentiles
 // of those K frames. With --net-changes, the network size is switched every
 // that many frames (each switch re-initialises and warms up on a new
-// thread). The last line is the verdict: growth of resident memory and of
+// thread; each switch waits for the masks of the one before; --switches
+// ends the run after that many). The last line
+// is the verdict: growth of resident memory and of
 // the address space from the end of the warm-up to the end of the run,
 // against the limits given.
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -27,7 +31,7 @@ namespace {
 struct Options {
   std::string clip;  // empty: the built-in demo
   std::string module = tavro_host::DefaultModulePath();
-  int frames = 10000, every = 1000, warm = 300, netChanges = 0;
+  int frames = 10000, every = 1000, warm = 300, netChanges = 0, switchLimit = 0;
   int width = 1280, height = 720;
   double maxRssGrowthMiB = 1.0, maxVmGrowthMiB = 64.0;
   std::string configs = "{\"enable\":true,\"enable_optical_flow\":true}";
@@ -79,6 +83,7 @@ bool Parse(int argc, char** argv, Options* o) {
     else if (a == "--every") o->every = std::atoi(v.c_str());
     else if (a == "--warm") o->warm = std::atoi(v.c_str());
     else if (a == "--net-changes") o->netChanges = std::atoi(v.c_str());
+    else if (a == "--switches") o->switchLimit = std::atoi(v.c_str());
     else if (a == "--size") {
       if (std::sscanf(v.c_str(), "%dx%d", &o->width, &o->height) != 2) return false;
     } else if (a == "--max-rss-growth-mib") o->maxRssGrowthMiB = std::atof(v.c_str());
@@ -97,7 +102,7 @@ int main(int argc, char** argv) {
   if (!Parse(argc, argv, &o)) {
     std::fprintf(stderr,
                  "usage: %s [--clip FILE] [--frames N] [--every K] [--warm W] [--size WxH]\n"
-                 "          [--net-changes EVERY] [--max-rss-growth-mib M]\n"
+                 "          [--net-changes EVERY [--switches M]] [--max-rss-growth-mib M]\n"
                  "          [--max-vm-growth-mib M] [--config JSON] [--module LIB]\n",
                  argv[0]);
     return 2;
@@ -123,17 +128,24 @@ int main(int argc, char** argv) {
                             : "");
   std::vector<double> window, all;
   long rss = 0, vm = 0, rssWarm = 0, vmWarm = 0;
-  int masks = 0, switches = 0;
+  int masks = 0, switches = 0, lastSwitch = 0, framesRun = 0;
+  bool maskSinceSwitch = true;
   tavro_host::I420Image frame;
   std::vector<uint8_t> mask;
   for (int i = 0; i < o.frames; ++i) {
-    if (o.netChanges && i > 0 && i % o.netChanges == 0) {
+    // A switch waits for the masks of the previous one, so that every
+    // switch is a full re-initialisation and warm-up.
+    if (o.switchLimit && switches >= o.switchLimit && maskSinceSwitch) break;
+    if (o.netChanges && i - lastSwitch >= o.netChanges && maskSinceSwitch) {
       session.setConfigs(switches++ % 2 ? "{\"prefer_efficiency\":false}"
                                         : "{\"prefer_efficiency\":true}");
+      lastSwitch = i;
+      maskSinceSwitch = false;
     }
     frame = clip[size_t(i) % clip.size()];
     const auto start = std::chrono::steady_clock::now();
     const int32_t result = session.process(frame, mask);
+    ++framesRun;
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
             .count();
@@ -141,13 +153,19 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "frame %d: result %d\n", i, result);
       return 1;
     }
-    masks += std::any_of(mask.begin(), mask.end(), [](uint8_t a) { return a != 0; });
+    const bool hasMask = std::any_of(mask.begin(), mask.end(), [](uint8_t a) { return a != 0; });
+    masks += hasMask;
+    if (i > lastSwitch) maskSinceSwitch = maskSinceSwitch || hasMask;
+    // While a warm-up runs, frames come back at once; a camera would not.
+    if (o.netChanges && !hasMask) usleep(1000);
     if (i >= o.warm) {
       window.push_back(ms);
       all.push_back(ms);
     }
     if (i + 1 == o.warm || (o.warm == 0 && i == 0)) Memory(&rssWarm, &vmWarm);
-    if ((i + 1) % o.every == 0 || i + 1 == o.frames) {
+    const bool last = i + 1 == o.frames ||
+                      (o.switchLimit && switches >= o.switchLimit && maskSinceSwitch);
+    if ((i + 1) % o.every == 0 || last) {
       Memory(&rss, &vm);
       std::fprintf(stderr,
                    "frame %6d  rss %8.1f MiB  vm %8.1f MiB  latency p50 %6.2f  p95 %6.2f  "
@@ -163,8 +181,10 @@ int main(int argc, char** argv) {
   const bool pass = rssGrowth < o.maxRssGrowthMiB && vmGrowth < o.maxVmGrowthMiB && masks > 0;
   std::fprintf(stderr,
                "soak verdict: %s  rss growth %.2f MiB (limit %.2f)  vm growth %.2f MiB "
-               "(limit %.2f)  latency p50 %.2f p99 %.2f ms  frames with a mask %d of %d\n",
+               "(limit %.2f)  latency p50 %.2f p99 %.2f ms  frames with a mask %d of %d  "
+               "network-size switches %d\n",
                pass ? "PASS" : "FAIL", rssGrowth, o.maxRssGrowthMiB, vmGrowth,
-               o.maxVmGrowthMiB, Percentile(all, 0.5), Percentile(all, 0.99), masks, o.frames);
+               o.maxVmGrowthMiB, Percentile(all, 0.5), Percentile(all, 0.99), masks, framesRun,
+               switches);
   return pass ? 0 : 1;
 }
