@@ -2,7 +2,8 @@
 // choose the frame size, the plane strides, the mask size, the work size and
 // the switches; the planes are allocated to exactly the size the descriptor
 // claims, so any read or write past them is a sanitizer report. Each input
-// runs the frame through ProcessMattingFrame and the background blur.
+// runs the frame through ProcessMattingFrame and, one input in two, the
+// background blur.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -32,8 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t stride[3] = {w + int32_t(in.take(8)) - 1, cw + int32_t(in.take(8)) - 1,
                        cw + int32_t(in.take(8)) - 1};
   const int32_t maskW = int32_t(in.take(260)) - 2, maskH = int32_t(in.take(260)) - 2;
-  static const int32_t kWork[][2] = {{320, 224}, {224, 224}, {16, 16}, {33, 17}, {1, 1}, {0, 5}};
-  const auto& work = kWork[in.take(6)];
+  // Mostly small work sizes, so that an input takes well under a
+  // millisecond; the deployed sizes come up one input in eight.
+  static const int32_t kWork[][2] = {{320, 224}, {224, 224}, {16, 16}, {33, 17},
+                                     {1, 1},     {0, 5},     {64, 48}, {2, 3},
+                                     {16, 16},   {33, 17},   {64, 48}, {8, 40},
+                                     {16, 16},   {33, 17},   {64, 48}, {-3, 9}};
+  const auto& work = kWork[in.take(16)];
   const uint32_t switches = in.take(16);
 
   // Each plane holds exactly rows x stride bytes (nothing when a side is not
