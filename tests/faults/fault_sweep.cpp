@@ -221,6 +221,7 @@ int Sweep(const std::string& self, const std::string& module, const std::string&
   for (const char* thread : kThreads) {
     const long calls = CountCalls(self, module, clip, kTavroFaultAlloc, thread);
     std::printf("allocations on %s over the fault window: %ld\n", thread, calls);
+    std::fflush(stdout);
     if (calls <= 0) continue;
     // Every call (perThread 0), or perThread of them: dense at the start
     // (the first calls of each step), spread over the rest.
@@ -282,9 +283,11 @@ int Sweep(const std::string& self, const std::string& module, const std::string&
       ++other;
       verdict = "EXIT " + std::to_string(WEXITSTATUS(status));
     }
-    if (verbose || verdict != "ok")
+    if (verbose || verdict != "ok") {
       std::printf("%-32s %s  %s", Describe(p).c_str(), verdict.c_str(),
                   line.empty() ? "\n" : line.c_str());
+      std::fflush(stdout);
+    }
   }
   const bool pass = crashes + hangs + noMask + badCodes + other == 0;
   std::printf("fault sweep: %zu points, %d crashes, %d hangs, %d without masks after "

@@ -10,7 +10,10 @@
 #include <memory>
 #include <vector>
 
+#include "extension/ref_counted_object.h"
+#include "extension/seg_video_filter.h"
 #include "extension/video_segmentation_wrapper.h"
+#include "host/sdk/sdk_host.h"
 #include "matting/matting_frame.h"
 #include "tests/extension/fakes.h"
 #include "tests/faults/fault_shim.h"
@@ -117,6 +120,53 @@ TEST(WrapperFaults, WarmupThreadCreationIsRetriedOnTheNextFrame) {
        at = text.find("warmup failed!", at + 1))
     ++said;
   EXPECT_EQ(said, 1u) << "said once per run of failures";
+}
+
+// Every allocation of a processed frame in the filter fails in turn, on the
+// frame that also posts the periodic cost report to the host's sink (whose
+// own allocations fail with it): the answer is 0 with the alpha buffer
+// attached, or 2 with nothing attached, never a mix.
+TEST(FilterFaults, EachAllocationOfAFrameGivesADefinedAnswer) {
+  Shim shim;
+  if (!shim.loaded()) GTEST_SKIP() << "libtavro_fault.so is not preloaded";
+  pthread_setname_np(pthread_self(), "TavroCaller");
+  tavro_test::CoutRecorder out;
+  tavro_test::MattingLog log;
+  auto* filter = new tavro::RefCountedObject<tavro::SEGVideoFilter>(
+      std::unique_ptr<tavro::VideoSegmentationWrapper>(new tavro::VideoSegmentationWrapper(
+          std::unique_ptr<tavro::MattingInterface>(new tavro_test::FakeMatting(&log)))));
+  filter->addRef();
+  filter->setEnabled(true);
+  filter->start(tavro_rtc::HostEventSink::Create(false));  // the report goes here
+  auto push = [&](long failFrom, bool* attached) {
+    auto* frame = tavro_rtc::HostVideoFrame::Create(32, 24);
+    frame->reserveAlpha(32 * 24);
+    frame->addRef();  // the by-value reference the filter releases
+    tavro_rtc::VideoFrame* outFrame = frame;  // already holds it: no swap
+    frame->addRef();
+    if (failFrom > 0) shim.arm(kTavroFaultAlloc, "TavroCaller", failFrom, -1);
+    const int32_t r = filter->adaptVideoFrame(frame, &outFrame);
+    shim.disarm();
+    *attached = frame->attachCount() > 0;
+    outFrame->release();
+    frame->release();
+    return r;
+  };
+  bool attached = false;
+  ASSERT_EQ(push(0, &attached), 0);
+  ASSERT_TRUE(tavro_test::WaitFor([&] { return log.warmupCalls == 2; }));
+  filter->stop();  // the next frame's counter is 0: it composes the report
+  ASSERT_EQ(push(LONG_MAX, &attached), 0);
+  const long perFrame = shim.counted();
+  ASSERT_GT(perFrame, 0);
+  for (long n = 1; n <= perFrame + 1; ++n) {
+    filter->stop();
+    const int32_t r = push(n, &attached);
+    EXPECT_TRUE((r == 0 && attached) || (r == 2 && !attached))
+        << "allocation " << n << ": result " << r << (attached ? " with" : " without")
+        << " an alpha buffer";
+  }
+  filter->release();
 }
 
 }  // namespace
