@@ -18,18 +18,17 @@ namespace TavroMatting {
 
 namespace {
 
-// This thread's block; grows to the largest request. Plain data, so that
-// taking it needs no registration (a thread_local with a destructor
-// registers itself with an allocation, and glibc aborts when that fails);
-// the block is freed at thread exit through a thread key instead.
+// This thread's block; grows to the largest request. Kept under a thread
+// key, not in thread_local storage: the module is loaded with dlopen, and
+// glibc allocates such a module's thread_local storage on first use in each
+// thread and ends the process when that allocation fails. The key's
+// destructor frees the block at thread exit.
 struct Scratch {
   uint8_t* block;
   size_t size;
-  bool active;      // a scaling call on this thread may use it
-  bool lent;        // libyuv holds it now
-  bool registered;  // the thread key frees it at thread exit
+  bool active;  // a scaling call on this thread may use it
+  bool lent;    // libyuv holds it now
 };
-thread_local Scratch scratch;
 
 pthread_key_t scratchKey;
 bool scratchKeyMade = false;
@@ -37,23 +36,36 @@ bool scratchKeyMade = false;
 void FreeThreadScratch(void* value) {
   auto* s = static_cast<Scratch*>(value);
   std::free(s->block);
-  s->block = nullptr;
-  s->size = 0;
+  std::free(s);
+}
+
+// This thread's record; made when `make` is set (null when that fails).
+Scratch* ThreadScratch(bool make) {
+  if (!scratchKeyMade) return nullptr;
+  auto* s = static_cast<Scratch*>(pthread_getspecific(scratchKey));
+  if (s || !make) return s;
+  s = static_cast<Scratch*>(std::calloc(1, sizeof(Scratch)));
+  if (!s) return nullptr;
+  if (pthread_setspecific(scratchKey, s) != 0) {
+    std::free(s);
+    return nullptr;
+  }
+  return s;
 }
 
 void* ScratchMalloc(size_t n) {
-  Scratch& s = scratch;
-  if (s.active && !s.lent && n <= s.size) {
-    s.lent = true;
-    return s.block;
+  Scratch* s = ThreadScratch(false);
+  if (s && s->active && !s->lent && n <= s->size) {
+    s->lent = true;
+    return s->block;
   }
   return std::malloc(n);
 }
 
 void ScratchFree(void* p) {
-  Scratch& s = scratch;
-  if (p && s.lent && p == s.block) {
-    s.lent = false;
+  Scratch* s = ThreadScratch(false);
+  if (p && s && s->lent && p == s->block) {
+    s->lent = false;
     return;
   }
   std::free(p);
@@ -141,29 +153,22 @@ bool RedirectLibyuvHeap() {
 }
 
 YuvScratchScope::YuvScratchScope(size_t bytes) {
-  Scratch& s = scratch;
-  if (s.size < bytes) {
-    std::free(s.block);
-    s.size = 0;
-    s.block = static_cast<uint8_t*>(std::malloc(bytes));
-    if (!s.block) return;
-    s.size = bytes;
+  Scratch* s = ThreadScratch(true);
+  if (!s) return;
+  if (s->size < bytes) {
+    std::free(s->block);
+    s->size = 0;
+    s->block = static_cast<uint8_t*>(std::malloc(bytes));
+    if (!s->block) return;
+    s->size = bytes;
   }
-  if (!s.registered && scratchKeyMade)
-    s.registered = pthread_setspecific(scratchKey, &s) == 0;
-  s.active = true;
+  s->active = true;
   ok_ = true;
 }
 
 YuvScratchScope::~YuvScratchScope() {
   if (!ok_) return;
-  Scratch& s = scratch;
-  s.active = false;
-  if (!s.registered) {  // nothing would free it at thread exit
-    std::free(s.block);
-    s.block = nullptr;
-    s.size = 0;
-  }
+  if (Scratch* s = ThreadScratch(false)) s->active = false;
 }
 
 }  // namespace TavroMatting
