@@ -8,7 +8,8 @@ seconds=${1:-60}
 shift || true
 harnesses=("$@")
 [ ${#harnesses[@]} -gt 0 ] || harnesses=(configs y4m frames)
-if ! command -v clang++ >/dev/null || ! dpkg-query -W libclang-rt-14-dev >/dev/null 2>&1; then
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+if ! command -v clang++ >/dev/null || ! installed libclang-rt-14-dev; then
   if [ "$(id -u)" -ne 0 ]; then echo "need clang and libclang-rt-14-dev (run as root)" >&2; exit 1; fi
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
