@@ -20,7 +20,13 @@ float CostTimer::elapsedMs() const {
   return static_cast<float>(NowNs() - startNs_) / 1000000.0f;
 }
 
+std::mutex& OutputMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 void PrintCostLine(const std::string& name, float ms) {
+  std::lock_guard<std::mutex> lock(OutputMutex());
   std::ostream& out = std::cout;
   const std::ios_base::fmtflags flags = out.flags();
   out << std::left << std::setw(40) << name;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace tavro {
@@ -21,7 +22,13 @@ class CostTimer {
 };
 
 // Writes "<name padded to 40> cost:  <ms padded to 10>ms" and a flushed line
-// end; the stream's format flags are left as they were.
+// end; the stream's format flags are left as they were. Holds OutputMutex()
+// while it changes the stream's width and flags.
 void PrintCostLine(const std::string& name, float ms);
+
+// Taken by every writer of the module's standard-output lines, so that lines
+// of two streams (or of a warm-up thread) neither mix nor see each other's
+// format flags.
+std::mutex& OutputMutex();
 
 }  // namespace tavro

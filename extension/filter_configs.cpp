@@ -38,6 +38,7 @@ int32_t SEGVideoFilter::setProperty(const char* key, const char* value) {
   if (!key || !value || key[0] == '\0') return -1;
   if (std::strcmp(key, kConfigsKey) != 0) return -1;
   try {
+    std::lock_guard<std::mutex> lock(configsMutex_);
     applyConfigs(value);
   } catch (...) {  // nothing may escape to the host
   }

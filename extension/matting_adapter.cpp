@@ -99,8 +99,10 @@ int32_t MattingAdapter::process(FrameImage image, MaskBuffer& mask) {
     const bool maskCoversFrame =
         mask.width >= image.width && mask.height >= image.height;
     BlankI420 blurred;
-    if (maskCoversFrame && blurred.Make(image.width, image.height)) {
-      TavroMatting::BlurMattingImage(matting_, &frame, &blurred.image);
+    // A blur that could not get its memory leaves the frame unblurred
+    // rather than blending in a half-written background.
+    if (maskCoversFrame && blurred.Make(image.width, image.height) &&
+        TavroMatting::BlurMattingImage(matting_, &frame, &blurred.image) == 0) {
       blendI420(image.dataY, image.strideY, image.dataU, image.strideU,
                 image.dataV, image.strideV, blurred.image.data[0],
                 blurred.image.stride[0], blurred.image.data[1],

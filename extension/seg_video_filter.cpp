@@ -132,11 +132,16 @@ bool SEGVideoFilter::processFrame(tavro_rtc::VideoFrame* frame) {
   frame->attachAlphaBuffer(0, &alpha);  // the host copies the bytes
   maskData = std::vector<uint8_t>();
 
-  const float ms = timer.elapsedMs();
-  PrintCostLine(timer.name(), ms);
-  if (frameCounter_.load() % kCostReportPeriod == 0) {
-    frameCounter_.store(0);
-    reportCost(ms);
+  // The mask is attached: the frame is processed whatever happens to the
+  // diagnostics, which need memory of their own.
+  try {
+    const float ms = timer.elapsedMs();
+    PrintCostLine(timer.name(), ms);
+    if (frameCounter_.load() % kCostReportPeriod == 0) {
+      frameCounter_.store(0);
+      reportCost(ms);
+    }
+  } catch (...) {
   }
   return true;
 }

@@ -57,6 +57,10 @@ class SEGVideoFilter : public tavro_rtc::VideoFilter {
   // post the periodic cost report to the sink; the lock covers only taking
   // a reference to, or replacing, the stored sink.
   std::mutex sinkMutex_;
+  // "configs" edits a copy of the wrapper's configuration and writes it back;
+  // two property threads doing that at once would lose one of the edits.
+  // Held for a whole property call; the video thread never takes it.
+  std::mutex configsMutex_;
   tavro_rtc::EventSink* eventSink_ = nullptr;
   std::atomic<bool> enabled_{false};
   std::atomic<int32_t> frameCounter_{0};

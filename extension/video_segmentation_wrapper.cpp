@@ -1,18 +1,21 @@
 #include "extension/video_segmentation_wrapper.h"
 
+#include <pthread.h>
+
 #include <cstring>
 #include <iostream>
 #include <system_error>
 
+#include "extension/cost_timer.h"
 #include "extension/matting_adapter.h"
 
 namespace tavro {
 
 namespace {
-// Unformatted output only: the warm-up thread prints while the video thread
-// may be formatting its cost line, and unformatted writes leave the stream's
-// width and flags alone.
+// One whole line under the output lock: the warm-up thread prints while a
+// video thread may be writing its cost line.
 void Say(const char* message) {
+  std::lock_guard<std::mutex> lock(OutputMutex());
   std::cout.write(message, static_cast<std::streamsize>(std::strlen(message)));
   std::cout.put('\n');
   std::cout.flush();
@@ -28,8 +31,8 @@ VideoSegmentationWrapper::VideoSegmentationWrapper(
                        : std::unique_ptr<MattingInterface>(new MattingAdapter)) {}
 
 VideoSegmentationWrapper::~VideoSegmentationWrapper() {
-  for (auto& thread : warmupThreads_)
-    if (thread->joinable()) thread->join();
+  for (auto& warmup : warmupThreads_)
+    if (warmup->thread.joinable()) warmup->thread.join();
   adapter_.reset();
 }
 
@@ -61,6 +64,11 @@ int32_t VideoSegmentationWrapper::Process(FrameImage image, MaskBuffer& mask) {
       return 1;
     }
   }
+  if (warmupStartFailed_.load() && state_.load() == kNotReady) {
+    // The last warm-up never ran because its thread could not be made.
+    doWarmupAsync();
+    return 1;
+  }
   if (!initialised_.load() || state_.load() != kReady) return 1;
   return adapter_->process(image, mask);
 }
@@ -89,32 +97,74 @@ SegmentationConfig VideoSegmentationWrapper::config() const {
 
 const char* VideoSegmentationWrapper::version() { return adapter_->version(); }
 
-void VideoSegmentationWrapper::doWarmupAsync() {
-  if (!initialised_.load())
-    Say("[VideoSegmentationWrapper::doWarmupAsync] need init first!");
-  state_.exchange(kWarmingUp);
-  try {
-    warmupThreads_.push_back(
-        std::make_shared<std::thread>(&VideoSegmentationWrapper::warmupBody, this));
-  } catch (const std::exception&) {
-    // No thread: report it like a failed warm-up, so the next size or
-    // network-size change tries again.
-    Say("[VideoSegmentationWrapper::doWarmupAsync] warmup failed!");
-    state_.exchange(kNotReady);
+void VideoSegmentationWrapper::reapFinishedWarmups() {
+  for (auto it = warmupThreads_.begin(); it != warmupThreads_.end();) {
+    WarmupThread& warmup = **it;
+    if (!warmup.finished.load()) {
+      ++it;
+      continue;
+    }
+    if (warmup.thread.joinable()) warmup.thread.join();
+    it = warmupThreads_.erase(it);
   }
 }
 
-void VideoSegmentationWrapper::warmupBody() {
-  // Both warm-up runs always happen; either failing fails the warm-up.
-  const int32_t first = adapter_->warmup();
-  const int32_t second = adapter_->warmup();
-  if ((first | second) == 0) {
-    state_.exchange(kReady);
-    Say("[VideoSegmentationWrapper::doWarmupAsync] warmuped!");
-  } else {
-    Say("[VideoSegmentationWrapper::doWarmupAsync] warmup failed!");
+void VideoSegmentationWrapper::doWarmupAsync() {
+  if (!initialised_.load())
+    Say("[VideoSegmentationWrapper::doWarmupAsync] need init first!");
+  reapFinishedWarmups();
+  state_.exchange(kWarmingUp);
+  try {
+    auto warmup = std::make_shared<WarmupThread>();
+    warmupThreads_.push_back(warmup);
+    try {
+      warmup->thread =
+          std::thread(&VideoSegmentationWrapper::warmupBody, this, warmup.get());
+    } catch (...) {
+      warmupThreads_.pop_back();
+      throw;
+    }
+  } catch (...) {
+    // No thread (or no memory for its record). The warm-up has not failed,
+    // it has not run: the next frame tries again. Said once per run of
+    // failures.
+    if (!warmupStartFailed_.exchange(true))
+      Say("[VideoSegmentationWrapper::doWarmupAsync] warmup failed!");
     state_.exchange(kNotReady);
+    return;
   }
+  warmupStartFailed_.exchange(false);
+  ++warmupsStarted_;
+}
+
+void VideoSegmentationWrapper::warmupBody(WarmupThread* self) {
+  // Named so that it can be told apart in a debugger or a fault plan; it
+  // would otherwise carry the name of the video thread that made it.
+  pthread_setname_np(pthread_self(), "TavroWarmup");
+  // Both warm-up runs always happen; either failing fails the warm-up. An
+  // exception counts as a failed run: nothing may end this thread but its
+  // own return.
+  auto run = [this]() -> int32_t {
+    try {
+      return adapter_->warmup();
+    } catch (...) {
+      return -1;
+    }
+  };
+  const int32_t first = run();
+  const int32_t second = run();
+  try {
+    if ((first | second) == 0) {
+      state_.exchange(kReady);
+      Say("[VideoSegmentationWrapper::doWarmupAsync] warmuped!");
+    } else {
+      Say("[VideoSegmentationWrapper::doWarmupAsync] warmup failed!");
+      state_.exchange(kNotReady);
+    }
+  } catch (...) {
+    state_.exchange((first | second) == 0 ? kReady : kNotReady);
+  }
+  self->finished.store(true);
 }
 
 }  // namespace tavro

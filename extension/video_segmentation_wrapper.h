@@ -43,11 +43,23 @@ class VideoSegmentationWrapper {
   SegmentationConfig config() const;
   int32_t state() const { return state_.load(); }
   bool initialised() const { return initialised_.load(); }
-  size_t warmupThreadCount() const { return warmupThreads_.size(); }
+  // Warm-up threads started so far.
+  size_t warmupThreadCount() const { return warmupsStarted_; }
+  // Warm-up threads not yet joined: the running one and those that ended
+  // since the last warm-up was started.
+  size_t heldWarmupThreadCount() const { return warmupThreads_.size(); }
 
  private:
+  struct WarmupThread {
+    std::thread thread;
+    std::atomic<bool> finished{false};
+  };
+
   void doWarmupAsync();
-  void warmupBody();
+  void warmupBody(WarmupThread* self);
+  // Joins the warm-up threads whose body has returned and drops them, so
+  // that their stacks do not pile up over many network-size changes.
+  void reapFinishedWarmups();
 
   // The network size and switches; written by setConfig on the host's
   // property thread. The four sizes live in the atomics below instead,
@@ -59,7 +71,12 @@ class VideoSegmentationWrapper {
   std::atomic<bool> initialised_{false};
   std::atomic<int32_t> state_{kNotReady};
   std::atomic<bool> configChanged_{false};
-  std::list<std::shared_ptr<std::thread>> warmupThreads_;
+  // Set when a warm-up thread could not be created: the next frame tries
+  // again even though no size changed.
+  std::atomic<bool> warmupStartFailed_{false};
+  // Touched only on the video thread (Process) and in the destructor.
+  std::list<std::shared_ptr<WarmupThread>> warmupThreads_;
+  size_t warmupsStarted_ = 0;
 };
 
 }  // namespace tavro

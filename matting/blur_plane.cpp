@@ -71,21 +71,27 @@ int32_t MattingFrame::BlurPlane(const ImageDesc& src, const ImageDesc& dst) {
     blurRowsCapacity_ = rowsNeed;
   }
   const ImageDesc small = PlaneDesc(blurSmall_.get(), bw, bh, bw);
-  ScaleImage(src, small, kScaleBilinear);
+  if (ScaleImage(src, small, kScaleBilinear) != 0) return -1;
   Filter2D(blurKernel_.get(), k, blurSmall_.get(), bw, bh, bw, blurSmall_.get(),
            bw, blurRows_.get());
-  ScaleImage(small, dst, kScaleBilinear);
-  return 0;
+  return ScaleImage(small, dst, kScaleBilinear);
 }
 
 int32_t BlurMattingImage(MattingFrame* frame, const PlanarImage* src,
                          const PlanarImage* dst) {
   if (!frame || !src || !dst) return -1;
-  for (int p = 0; p < 3; ++p)
-    frame->BlurPlane(
-        PlaneDesc(src->data[p], src->width[p], src->height[p], src->stride[p]),
-        PlaneDesc(dst->data[p], dst->width[p], dst->height[p], dst->stride[p]));
-  return 0;
+  int32_t result = 0;
+  try {
+    for (int p = 0; p < 3; ++p)
+      if (frame->BlurPlane(PlaneDesc(src->data[p], src->width[p], src->height[p],
+                                     src->stride[p]),
+                           PlaneDesc(dst->data[p], dst->width[p], dst->height[p],
+                                     dst->stride[p])) != 0)
+        result = -1;
+  } catch (...) {
+    result = -1;
+  }
+  return result;
 }
 
 }  // namespace TavroMatting

@@ -121,12 +121,18 @@ void ComputeFlowPair(cv::DISOpticalFlow& dis, int level, const uint8_t* prevGray
   }
   scratch.prevLevel.create(lh, lw, CV_8UC1);
   scratch.curLevel.create(lh, lw, CV_8UC1);
-  ScaleImage(PlaneDesc(const_cast<uint8_t*>(prevGray), width, height, width),
-             PlaneDesc(scratch.prevLevel.data, lw, lh, int(scratch.prevLevel.step)),
-             kScaleBilinear);
-  ScaleImage(PlaneDesc(const_cast<uint8_t*>(curGray), width, height, width),
-             PlaneDesc(scratch.curLevel.data, lw, lh, int(scratch.curLevel.step)),
-             kScaleBilinear);
+  // Level images that cannot be made (no memory) give no motion, as a
+  // failed search does.
+  if (ScaleImage(PlaneDesc(const_cast<uint8_t*>(prevGray), width, height, width),
+                 PlaneDesc(scratch.prevLevel.data, lw, lh, int(scratch.prevLevel.step)),
+                 kScaleBilinear) != 0 ||
+      ScaleImage(PlaneDesc(const_cast<uint8_t*>(curGray), width, height, width),
+                 PlaneDesc(scratch.curLevel.data, lw, lh, int(scratch.curLevel.step)),
+                 kScaleBilinear) != 0) {
+    std::memset(flowFwd, 0, planeBytes);
+    std::memset(flowBwd, 0, planeBytes);
+    return;
+  }
   // The search runs on the level images themselves, so DIS's own pyramid
   // starts at its finest scale 0.
   const int keptScale = dis.getFinestScale();

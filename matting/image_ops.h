@@ -2,6 +2,7 @@
 // that route every scaling and colour conversion to libyuv.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace TavroMatting {
@@ -34,8 +35,14 @@ ImageDesc PlaneDesc(uint8_t* data, int32_t width, int32_t height,
 // of (width/2) x (height/2) with stride width/2.
 ImageDesc I420Desc(uint8_t* data, int32_t width, int32_t height);
 
-// Bilinear scaling of a format 6 or format 9 image; always returns 0.
+// Bilinear scaling of a format 6 or format 9 image. Returns 0, or -1 without
+// touching dst when the row scratch libyuv needs for the call could not be
+// had (libyuv writes through its allocation without checking it; see
+// yuv_scratch.h).
 int32_t ScaleImage(const ImageDesc& src, const ImageDesc& dst, int filterMode);
+// The bytes libyuv's plane scaler may allocate for one plane of srcWidth
+// scaled to dstWidth: two aligned rows of the wider side plus alignment.
+size_t ScaleScratchBytes(int32_t srcWidth, int32_t dstWidth);
 // Conversion 16: I420 to packed B,G,R bytes; always returns 0.
 int32_t ConvertImage(const ImageDesc& src, const ImageDesc& dst,
                      int32_t conversion);

@@ -188,15 +188,36 @@ int32_t MattingFrame::Process(const ImageDesc* desc, uint8_t* maskData,
       workHeight > kMaxWorkSide || !maskData || !desc || maskWidth < 1 ||
       maskHeight < 1)
     return -1;
-  if (workWidth != workWidth_ || workHeight != workHeight_ || needsInit_) {
-    needsInit_ = true;
-    Init(workWidth, workHeight);
-    if (!BuffersReady() || needsInit_) return -1;
-  }
-  const int32_t W = workWidth_, H = workHeight_;
-  const size_t m = size_t(W) * H;
   opticalFlow_ = opticalFlow != 0;
   mediaFilter_ = mediaFilter != 0;
+  try {
+    if (workWidth != workWidth_ || workHeight != workHeight_ || needsInit_) {
+      needsInit_ = true;
+      Init(workWidth, workHeight);
+      if (!BuffersReady() || needsInit_) return -1;
+    }
+    return ProcessFrame(desc, maskData, maskWidth, maskHeight, reset);
+  } catch (...) {
+    // An allocation failed on this thread (network scratch, OpenCV). The
+    // MattingThread may still be reading the caller's frame: let it finish
+    // before the caller's descriptor goes away. The flow history is no
+    // longer consistent, so the next frame starts it afresh.
+    WaitForThreadShare();
+    frameDesc_ = nullptr;
+    firstFrame_ = true;
+    return -1;
+  }
+}
+
+void MattingFrame::WaitForThreadShare() {
+  while (busy_.load(std::memory_order_acquire)) doneEvent_->Wait(100);
+}
+
+int32_t MattingFrame::ProcessFrame(const ImageDesc* desc, uint8_t* maskData,
+                                   int32_t maskWidth, int32_t maskHeight,
+                                   int32_t reset) {
+  const int32_t W = workWidth_, H = workHeight_;
+  const size_t m = size_t(W) * H;
 
   const ImageDesc work = I420Desc(workI420_.get(), W, H);
   ImageDesc rgb = PlaneDesc(rgbImage_.get(), W, H, 3 * W);
@@ -207,17 +228,22 @@ int32_t MattingFrame::Process(const ImageDesc* desc, uint8_t* maskData,
   // column and row more than the planes hold, so odd frames are scaled from
   // their even part; frames without chroma get neutral chroma.
   const int32_t evenW = desc->widths[0] & ~1, evenH = desc->heights[0] & ~1;
+  int32_t scaled;
   if (evenW >= 2 && evenH >= 2) {
     ImageDesc even = *desc;
     even.widths[0] = evenW;
     even.heights[0] = evenH;
-    ScaleImage(even, work, kScaleBilinear);
+    scaled = ScaleImage(even, work, kScaleBilinear);
   } else {
-    ScaleImage(PlaneDesc(desc->planes[0], desc->widths[0], desc->heights[0],
-                         desc->strides[0]),
-               PlaneDesc(work.planes[0], W, H, W), kScaleBilinear);
+    scaled = ScaleImage(PlaneDesc(desc->planes[0], desc->widths[0],
+                                  desc->heights[0], desc->strides[0]),
+                        PlaneDesc(work.planes[0], W, H, W), kScaleBilinear);
     std::memset(work.planes[1], 128, size_t(W / 2) * (H / 2));
     std::memset(work.planes[2], 128, size_t(W / 2) * (H / 2));
+  }
+  if (scaled != 0) {
+    frameDesc_ = nullptr;
+    return -1;
   }
   ConvertImage(work, rgb, kConvertI420ToRGB24);
   Mark(timing_, "pre resize");
@@ -232,14 +258,24 @@ int32_t MattingFrame::Process(const ImageDesc* desc, uint8_t* maskData,
 
   const int32_t result =
       TAVROMATTING::RunMattingNet(net_, rgbImage_.get(), netOutput_.get(), W, H);
-  ScaleImage(PlaneDesc(netOutput_.get(), netWidth_, netHeight_, netWidth_),
-             PlaneDesc(workMask_.get(), W, H, W), kScaleBilinear);
+  const bool netMaskOk =
+      ScaleImage(PlaneDesc(netOutput_.get(), netWidth_, netHeight_, netWidth_),
+                 PlaneDesc(workMask_.get(), W, H, W), kScaleBilinear) == 0;
   Mark(timing_, "inference");
 
+  bool shareOk;
   if (threadRunning_) {
-    while (busy_.load(std::memory_order_acquire)) doneEvent_->Wait(100);
+    WaitForThreadShare();
+    shareOk = shareOk_;
   } else {
-    DoThreadShare();
+    shareOk = DoThreadShare();
+  }
+  if (!shareOk || !netMaskOk) {
+    // Without the flow, the skin map or the network mask this frame has no
+    // mask; the flow history starts afresh with the next one.
+    frameDesc_ = nullptr;
+    firstFrame_ = true;
+    return -1;
   }
 
   if (opticalFlow_) {
@@ -263,12 +299,14 @@ int32_t MattingFrame::Process(const ImageDesc* desc, uint8_t* maskData,
     Mark(timing_, "skin mediablur");
   }
 
-  if (maskWidth == W && maskHeight == H)
+  if (maskWidth == W && maskHeight == H) {
     std::memcpy(maskData, workMask_.get(), m);
-  else
-    ScaleImage(PlaneDesc(workMask_.get(), W, H, W),
-               PlaneDesc(maskData, maskWidth, maskHeight, maskWidth),
-               kScaleBilinear);
+  } else if (ScaleImage(PlaneDesc(workMask_.get(), W, H, W),
+                        PlaneDesc(maskData, maskWidth, maskHeight, maskWidth),
+                        kScaleBilinear) != 0) {
+    frameDesc_ = nullptr;
+    return -1;
+  }
   Mark(timing_, "mask scaleout");
 
   if (mediaFilter_) {

@@ -27,7 +27,8 @@ namespace TavroMatting {
 class MattingFrame;
 
 // Entry points of the pipeline. Results: 0 success, -1 missing argument or
-// buffers.
+// buffers, or memory that could not be had while processing the frame.
+// Nothing is thrown out of them.
 MattingFrame* CreateMattingFrame(int32_t width, int32_t height);
 int32_t ProcessMattingFrame(MattingFrame* frame, const PlanarImage* image,
                             const MaskView* mask,
@@ -52,7 +53,9 @@ class MattingFrame {
   int32_t Process(const ImageDesc* desc, uint8_t* maskData, int32_t workWidth,
                   int32_t workHeight, int32_t reset, int32_t maskWidth,
                   int32_t maskHeight, int32_t mediaFilter, int32_t opticalFlow);
-  // Writes a strongly blurred copy of src (format 9) into dst; returns 0.
+  // Writes a strongly blurred copy of src (format 9) into dst; returns 0, or
+  // -1 when a scaling step could not get its memory (dst is then not fully
+  // written).
   int32_t BlurPlane(const ImageDesc& src, const ImageDesc& dst);
 
   bool BuffersReady() const;
@@ -66,6 +69,9 @@ class MattingFrame {
   // True when the MattingThread runs; otherwise its work is done on the
   // calling thread.
   bool threadRunning() const { return threadRunning_; }
+  // True while the MattingThread still works on a frame handed to it; never
+  // true once Process has returned.
+  bool threadShareOwed() const { return busy_.load(); }
   int32_t flowLevel() const { return flowLevel_; }
   int32_t blurWidth() const { return blurWidth_; }
   int32_t outRowsWidth() const { return outRowsWidth_; }
@@ -85,8 +91,16 @@ class MattingFrame {
   // One pass of the worker: wait for work, then flow and skin map.
   void MattingThreadWork();
   // The worker's share of a frame; on the MattingThread, or on the calling
-  // thread when no MattingThread runs.
-  void DoThreadShare();
+  // thread when no MattingThread runs. False when a step could not get its
+  // memory; the share's products are then not to be used.
+  bool DoThreadShare();
+  // Process without the failure handling: may throw (allocation failures in
+  // the network or in OpenCV).
+  int32_t ProcessFrame(const ImageDesc* desc, uint8_t* maskData,
+                       int32_t maskWidth, int32_t maskHeight, int32_t reset);
+  // Blocks until the MattingThread has finished the share it was handed,
+  // so that nothing it reads (the caller's frame) is left before it is done.
+  void WaitForThreadShare();
   void WarpWithFlow();
   void ResetBlurState();
 
@@ -128,6 +142,9 @@ class MattingFrame {
   std::atomic<TavroRTCMP::ThreadWrapper*> thread_{nullptr};
   std::unique_ptr<TavroRTCMP::EventWrapper> startEvent_, doneEvent_;
   std::atomic<bool> busy_{false};
+  // The MattingThread's verdict on its last share; written before busy is
+  // cleared, read after busy is seen cleared.
+  bool shareOk_ = true;
   bool threadRunning_ = false;
 
   bool firstFrame_ = true;

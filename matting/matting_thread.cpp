@@ -24,12 +24,20 @@ constexpr int kWaitSignalled = TavroRTCMP::kEventSignaled;
 bool MattingThreadProc(void* object) {
   auto* frame = static_cast<MattingFrame*>(object);
   if (!frame->thread_.load(std::memory_order_acquire)) return false;
-  frame->MattingThreadWork();
+  try {
+    frame->MattingThreadWork();
+  } catch (...) {
+    // MattingThreadWork answers every share it takes; what is left to throw
+    // here is the wait itself, and the next pass simply waits again.
+  }
   return true;
 }
 
 void MattingFrame::StartMattingThread() {
   if (thread_.load(std::memory_order_acquire)) return;
+  // Without both events there is no hand-shake; the share then runs on the
+  // calling thread.
+  if (!startEvent_ || !doneEvent_) return;
   TavroRTCMP::ThreadWrapper* thread = TavroRTCMP::CreateThreadWrapper(
       &MattingThreadProc, this, kThreadPriorityAboveNormal, "MattingThread");
   if (!thread) {
@@ -65,18 +73,28 @@ void MattingFrame::MattingThreadWork() {
     if (startEvent_->Wait(kWaitMs) != kWaitSignalled) return;
     if (!busy_.load(std::memory_order_acquire)) return;
   }
-  DoThreadShare();
+  // The caller waits for busy to clear whatever happens here: a share that
+  // throws (an allocation failing in OpenCV or in the flow's tap tables) is
+  // answered as failed, never left owing.
+  bool ok = false;
+  try {
+    ok = DoThreadShare();
+  } catch (...) {
+    ok = false;
+  }
+  shareOk_ = ok;
   busy_.store(false, std::memory_order_release);
   doneEvent_->Set();
 }
 
-void MattingFrame::DoThreadShare() {
+bool MattingFrame::DoThreadShare() {
   const int32_t W = workWidth_, H = workHeight_;
   const size_t m = size_t(W) * H;
   if (opticalFlow_ && frameDesc_) {
     const ImageDesc& f = *frameDesc_;
-    ScaleImage(PlaneDesc(f.planes[0], f.widths[0], f.heights[0], f.strides[0]),
-               PlaneDesc(curGray_.data, W, H, W), kScaleBilinear);
+    if (ScaleImage(PlaneDesc(f.planes[0], f.widths[0], f.heights[0], f.strides[0]),
+                   PlaneDesc(curGray_.data, W, H, W), kScaleBilinear) != 0)
+      return false;
     if (!firstFrame_) WarpWithFlow();
   }
   if (mediaFilter_) {
@@ -84,15 +102,17 @@ void MattingFrame::DoThreadShare() {
     uint8_t* v = u + m;
     const ImageDesc work = I420Desc(workI420_.get(), W, H);
     if (W / 2 >= 1 && H / 2 >= 1) {
-      ScaleImage(PlaneDesc(work.planes[1], W / 2, H / 2, W / 2),
-                 PlaneDesc(u, W, H, W), kScaleBilinear);
-      ScaleImage(PlaneDesc(work.planes[2], W / 2, H / 2, W / 2),
-                 PlaneDesc(v, W, H, W), kScaleBilinear);
+      if (ScaleImage(PlaneDesc(work.planes[1], W / 2, H / 2, W / 2),
+                     PlaneDesc(u, W, H, W), kScaleBilinear) != 0 ||
+          ScaleImage(PlaneDesc(work.planes[2], W / 2, H / 2, W / 2),
+                     PlaneDesc(v, W, H, W), kScaleBilinear) != 0)
+        return false;
     } else {
       std::memset(u, 128, 2 * m);
     }
     DetectSkin(u, v, skinMap_.get(), dilateRows_.get(), W, H, W);
   }
+  return true;
 }
 
 void MattingFrame::WarpWithFlow() {

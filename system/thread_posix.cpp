@@ -133,12 +133,20 @@ void ThreadPosix::Run(std::shared_ptr<ThreadData> data) {
   d.startEvent->Set();
 
   while (d.alive.load()) {
-    std::function<bool()> fn;
-    {
-      CriticalSectionScoped lock(d.lock.get());
-      fn = d.callable;
+    // An exception out of the thread function would end the process; it
+    // ends this thread instead, as a false return does.
+    bool again = false;
+    try {
+      std::function<bool()> fn;
+      {
+        CriticalSectionScoped lock(d.lock.get());
+        fn = d.callable;
+      }
+      again = fn && fn();
+    } catch (...) {
+      again = false;
     }
-    if (!fn || !fn()) d.alive.store(false);
+    if (!again) d.alive.store(false);
   }
 
   {

@@ -74,6 +74,9 @@ class TAVRO_SDK_API HostVideoFrame final : public VideoFrame {
   const std::vector<uint8_t>& i420() const { return pixels_; }
   std::vector<uint8_t>& i420() { return pixels_; }
   const std::vector<uint8_t>& alpha() const { return alpha_; }
+  // Room for an alpha buffer of n bytes, so that attaching one of at most
+  // that size does not allocate.
+  void reserveAlpha(size_t n) { alpha_.reserve(n); }
   int attachCount() const { return attachCount_; }
   // The request fields (108..120) of the last getVideoFrameData call.
   const FrameDataRecord& lastRequest() const { return lastRequest_; }

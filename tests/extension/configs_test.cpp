@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "extension/ref_counted_object.h"
 #include "extension/seg_video_filter.h"
@@ -112,4 +114,33 @@ TEST_F(ConfigsTest, NetworkSizeChangeReachesTheWrapper) {
   EXPECT_EQ(Set(R"({"prefer_efficiency": true})"), -1);
   EXPECT_EQ(log.lastConfig.netWidth, 224);
   EXPECT_EQ(log.lastConfig.netHeight, 224);
+}
+
+// Two property threads each flip their own member, once per round, at the
+// same moment; after every round both members must hold what their thread
+// wrote. A lost copy-edit-write shows as the other thread's member reverting.
+TEST_F(ConfigsTest, EditsFromTwoPropertyThreadsAreNotLost) {
+  constexpr int kRounds = 20000;
+  std::atomic<int> arrived{0};
+  auto meet = [&](int round) {  // both threads pass together, twice a round
+    arrived.fetch_add(1);
+    while (arrived.load() < 2 * round) std::this_thread::yield();
+  };
+  std::atomic<int> lost{0};
+  auto edits = [&](const char* on, const char* off, bool first) {
+    for (int i = 0; i < kRounds; ++i) {
+      meet(2 * i + 1);
+      Set(i % 2 ? on : off);
+      meet(2 * i + 2);
+      if (first) {
+        const SegmentationConfig c = Config();
+        if (c.enableMediaFilter != i % 2 || c.bokeh != (i % 2 == 1)) ++lost;
+      }
+    }
+  };
+  std::thread media(edits, "{\"enable_media_filter\":true}",
+                    "{\"enable_media_filter\":false}", true);
+  edits("{\"bokeh\":true}", "{\"bokeh\":false}", false);
+  media.join();
+  EXPECT_EQ(lost.load(), 0) << "rounds with a lost edit";
 }

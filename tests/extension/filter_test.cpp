@@ -256,3 +256,47 @@ TEST_F(FilterTest, PropertyAndStartCallsDuringFrames) {
   EXPECT_TRUE(c.bokeh);
   EXPECT_EQ(c.netWidth, 224);
 }
+
+// Two filters on two video threads: every cost line must come out whole and
+// in the fixed layout, with no width or flags borrowed from the other.
+TEST_F(FilterTest, CostLinesOfTwoStreamsStayWhole) {
+  MattingLog otherLog;
+  auto* other = new RefCountedObject<SEGVideoFilter>(
+      std::unique_ptr<VideoSegmentationWrapper>(new VideoSegmentationWrapper(
+          std::unique_ptr<tavro::MattingInterface>(new FakeMatting(&otherLog)))));
+  other->addRef();
+  filter->setEnabled(true);
+  other->setEnabled(true);
+  auto push = [](tavro_rtc::VideoFilter* f, int w) {
+    for (int i = 0; i < 300; ++i) {
+      HostVideoFrame* frame = HostVideoFrame::Create(w, 4);
+      VideoFrame* outFrame = nullptr;
+      frame->addRef();
+      f->adaptVideoFrame(frame, &outFrame);
+      if (outFrame) outFrame->release();
+      frame->release();
+    }
+  };
+  std::thread second([&] { push(other, 6); });
+  push(filter, 4);
+  second.join();
+  other->release();
+  const std::string text = out.take();
+  const std::regex costLine("Process {33} cost:  ([0-9.e+-]+ *)ms");
+  const std::regex wrapperLine("\\[VideoSegmentationWrapper::[A-Za-z]+\\] [a-z !]+");
+  size_t costLines = 0, start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find('\n', start);
+    ASSERT_NE(end, std::string::npos) << "unterminated line";
+    const std::string line = text.substr(start, end - start);
+    std::smatch m;
+    if (std::regex_match(line, m, costLine)) {
+      ++costLines;
+      EXPECT_GE(m[1].length(), 10) << "number not padded: '" << line << "'";
+    } else {
+      EXPECT_TRUE(std::regex_match(line, wrapperLine)) << "garbled: '" << line << "'";
+    }
+    start = end + 1;
+  }
+  EXPECT_EQ(costLines, 600u);
+}

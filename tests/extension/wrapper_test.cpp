@@ -204,3 +204,23 @@ TEST_F(WrapperTest, DestructionJoinsRunningWarmup) {
 TEST_F(WrapperTest, VersionComesFromTheAdapter) {
   EXPECT_STREQ(wrapper->version(), "fake");
 }
+
+// Every network-size change starts a warm-up thread; those that have ended
+// are joined when the next one starts, so the threads held stay few however
+// many changes come (the running one, plus at most two that have given
+// their verdict but not yet returned).
+TEST_F(WrapperTest, FinishedWarmupThreadsAreJoinedAsNewOnesStart) {
+  EXPECT_EQ(Run(16, 16), 1);
+  FinishWarmup(kWarmed);
+  SegmentationConfig c = wrapper->config();
+  for (int i = 0; i < 100; ++i) {
+    c.netWidth = i % 2 ? 320 : 224;
+    wrapper->setConfig(c);
+    EXPECT_EQ(Run(16, 16), 1);
+    EXPECT_LE(wrapper->heldWarmupThreadCount(), 3u);
+    FinishWarmup(kWarmed);
+    EXPECT_EQ(Run(16, 16), 0);
+  }
+  EXPECT_EQ(wrapper->warmupThreadCount(), 101u);
+  EXPECT_LE(wrapper->heldWarmupThreadCount(), 3u);
+}
