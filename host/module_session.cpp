@@ -159,10 +159,6 @@ int32_t ModuleSession::process(const PlaneSet& frame, bool writeBack,
   return result;
 }
 
-void ModuleSession::setConfigs(const std::string& configsJson) {
-  if (filter_) filter_->setProperty("configs", configsJson.c_str());
-}
-
 std::string ModuleSession::version() const {
   if (!handle_) return "";
   using VersionFn = const char* (*)();
