@@ -1,6 +1,8 @@
 // 1x1 stride-1 convolution, written once over a vector type V (see vec_ops.h
-// for how it is included): a (pixels x Cin) by (Cin x C) product, 4 pixels x
-// one channel block per step, the last pixels (fewer than 4) one at a time.
+// for how it is included): a (pixels x Cin) by (Cin x C) product, P pixels x
+// one channel block per step (4 by default; narrow blocks take more, so that
+// enough independent accumulators hide the multiply-add latency), the last
+// pixels (fewer than P) one at a time.
 // The last block is moved back to end at C; with C below the block the single
 // block's extra channels come from zero weights and are not stored.
 #pragma once
@@ -12,7 +14,7 @@
 namespace TAVROMATTING {
 namespace {
 
-template <class V, int B>
+template <class V, int B, int P = 4>
 void OneByOne(const ConvArgs& a) {
   using VT = typename V::T;
   constexpr int L = V::kLanes, R = B / L;
@@ -21,17 +23,17 @@ void OneByOne(const ConvArgs& a) {
   const size_t pixels = size_t(a.Ho) * a.Wo;
   const int nb = (C + B - 1) / B;
   const int valid = C < B ? C : B;
-  const size_t quads = pixels / 4 * 4;
+  const size_t quads = pixels / P * P;
   for (int blk = 0; blk < nb; ++blk) {
     const int m0 = int(layout::BlockStart(blk, B, C));
     const float* wb = a.weight + size_t(blk) * Cin * B;
     VT b[R];
     LoadBiasBlock<V, B>(a.bias, m0, C, b);
     size_t p = 0;
-    for (; p < quads; p += 4) {
-      VT acc[4][R];
+    for (; p < quads; p += P) {
+      VT acc[P][R];
 #pragma GCC unroll 16
-      for (int i = 0; i < 4; ++i)
+      for (int i = 0; i < P; ++i)
 #pragma GCC unroll 16
         for (int j = 0; j < R; ++j) acc[i][j] = b[j];
       const float* x = a.in + p * inS;
@@ -41,12 +43,12 @@ void OneByOne(const ConvArgs& a) {
         for (int j = 0; j < R; ++j) {
           const VT wv = V::Load(wk + L * j);
 #pragma GCC unroll 16
-          for (int i = 0; i < 4; ++i)
+          for (int i = 0; i < P; ++i)
             acc[i][j] = V::MulAdd(V::Broadcast(x + i * inS + k), wv, acc[i][j]);
         }
       }
 #pragma GCC unroll 16
-      for (int i = 0; i < 4; ++i)
+      for (int i = 0; i < P; ++i)
         ActivateStore<V, B>(a.act, acc[i], a.out + (p + i) * outS + m0, valid);
     }
     for (; p < pixels; ++p) {

@@ -2,8 +2,9 @@
 // caller): blocks 16 and 24 on 8-wide registers (stride 1, stride 2 and the
 // general case), the first-layer block-16 member over channel-blocked weights
 // (row, channel, column), and the block-4 members on 4-wide registers that
-// compute 6 output pixels x 4 channels per step (at stride 1 sliding along
-// the row, so each broadcast input value serves three kernel columns).
+// compute 6 output pixels x 4 channels per step (3x3 at stride 1 sliding
+// along the row, so each broadcast input value serves three kernel columns;
+// the same body also runs 2x2 kernels of any stride and dilation).
 #include <cstring>
 #include <vector>
 
@@ -19,9 +20,9 @@
 namespace TAVROMATTING {
 namespace {
 
-// Block 4 (kBlock4). S, D: stride and dilation width fixed at compile time (0 =
-// from the args); rows always follow the args.
-template <int S, int D>
+// Block 4 (kBlock4), K x K kernel. S, D: stride and dilation width fixed at
+// compile time (0 = from the args); rows always follow the args.
+template <int S, int D, int K = 3>
 void Block4Fma(const ConvArgs& a) {
   constexpr int T = 6;  // output pixels per step
   const int Cin = a.Cin, C = a.C;
@@ -32,7 +33,7 @@ void Block4Fma(const ConvArgs& a) {
   std::vector<float> bias(size_t(nb) * 4 + 4, 0.f);
   if (a.bias)
     for (int i = 0; i < C; ++i) bias[i] = a.bias[i];
-  const size_t wBlock = size_t(9) * Cin * 4;
+  const size_t wBlock = size_t(K * K) * Cin * 4;
   int left, right;
   SplitColumns(a, T, &left, &right);
   auto store = [&](float* dst, __m128 v) {
@@ -42,7 +43,7 @@ void Block4Fma(const ConvArgs& a) {
   for (int oy = 0; oy < a.Ho; ++oy) {
     const int iy0 = oy * a.sh - a.padT;
     int ky0, ky1;
-    ClipTaps(iy0, a.dh, 3, a.H, &ky0, &ky1);
+    ClipTaps(iy0, a.dh, K, a.H, &ky0, &ky1);
     float* orow = a.out + size_t(oy) * a.Wo * outS;
     for (int blk = 0; blk < nb; ++blk) {
       const int m0 = int(layout::BlockStart(blk, 4, C));
@@ -51,12 +52,12 @@ void Block4Fma(const ConvArgs& a) {
       auto border = [&](int ox) {
         const int ix0 = ox * sw - a.padL;
         int kx0, kx1;
-        ClipTaps(ix0, dw, 3, a.W, &kx0, &kx1);
+        ClipTaps(ix0, dw, K, a.W, &kx0, &kx1);
         __m128 acc = b;
         for (int ky = ky0; ky < ky1; ++ky)
           for (int kx = kx0; kx < kx1; ++kx) {
             const float* x = a.in + (size_t(iy0 + ky * a.dh) * a.W + ix0 + kx * dw) * inS;
-            const float* wp = wb + size_t(ky * 3 + kx) * Cin * 4;
+            const float* wp = wb + size_t(ky * K + kx) * Cin * 4;
             for (int k = 0; k < Cin; ++k)
               acc = _mm_fmadd_ps(_mm_broadcast_ss(x + k), _mm_loadu_ps(wp + 4 * k), acc);
           }
@@ -70,7 +71,7 @@ void Block4Fma(const ConvArgs& a) {
         for (int i = 0; i < T; ++i) acc[i] = b;
         for (int ky = ky0; ky < ky1; ++ky) {
           const float* xr = a.in + (size_t(iy0 + ky * a.dh) * a.W + ix0) * inS;
-          if (S == 1 && D == 1) {
+          if (S == 1 && D == 1 && K == 3) {
             // Sliding along the row: each of the T + 2 input pixels is
             // broadcast once and serves the (up to) three outputs whose
             // window holds it, one kernel column each.
@@ -89,9 +90,9 @@ void Block4Fma(const ConvArgs& a) {
             }
             continue;
           }
-          for (int kx = 0; kx < 3; ++kx) {
+          for (int kx = 0; kx < K; ++kx) {
             const float* xk = xr + size_t(kx) * dw * inS;
-            const float* wk = wb + size_t(ky * 3 + kx) * Cin * 4;
+            const float* wk = wb + size_t(ky * K + kx) * Cin * 4;
             for (int k = 0; k < Cin; ++k) {
               const __m128 wv = _mm_loadu_ps(wk + 4 * k);
 #pragma GCC unroll 8
@@ -124,6 +125,7 @@ void ConvFirstLayerX86(const ConvArgs& a) {
 void Conv3x3X86Block4(const ConvArgs& a) { Block4Fma<1, 1>(a); }
 void Conv3x3X86Block4S2D2(const ConvArgs& a) { Block4Fma<2, 2>(a); }
 void Conv3x3X86Block4General(const ConvArgs& a) { Block4Fma<0, 0>(a); }
+void Conv2x2X86Block4(const ConvArgs& a) { Block4Fma<0, 0, 2>(a); }
 
 }  // namespace TAVROMATTING
 

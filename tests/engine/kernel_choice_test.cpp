@@ -129,13 +129,16 @@ void RunAgainstReference(Family family, ConvArgs a, const ConvMember& m, const F
 }
 
 // Convolution shapes around every row's conditions: channel counts on and
-// off the block sizes, 1 and 3 input channels of a first layer, the 2 -> 1
-// and 4 -> 3 heads, strides, dilations and widths a multiple of 32 or not.
+// off the block sizes, 1 and 3 input channels of a first layer, the 2 -> 1,
+// 4 -> 1 and 4 -> 3 heads, 2x2 kernels, strides, dilations and widths a
+// multiple of 32 or not (32: the 4 -> 1 member's 16- and 8-pixel steps and
+// clipped border pixels in one row).
 std::vector<ConvArgs> ConvShapes() {
   std::vector<ConvArgs> out;
   struct Window { int k, s, pad, padR, d; };
   const Window windows[] = {{1, 1, 0, 0, 1}, {3, 1, 1, 1, 1}, {3, 2, 1, 1, 1},
-                            {3, 2, 1, 0, 1}, {3, 1, 2, 2, 2}, {3, 2, 2, 2, 2}};
+                            {3, 2, 1, 0, 1}, {3, 1, 2, 2, 2}, {3, 2, 2, 2, 2},
+                            {2, 1, 1, 1, 2}, {2, 2, 0, 0, 1}};
   for (int Cin : {1, 2, 3, 4, 8, 16})
     for (int C : {1, 2, 3, 4, 6, 8, 10, 16, 20, 24, 28, 32, 48})
       for (const Window& w : windows)

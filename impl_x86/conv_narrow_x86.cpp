@@ -1,0 +1,114 @@
+// Narrow convolutions of the x86 path (AVX+FMA, fused Relu only, chosen by
+// the caller), for layers whose few output channels leave most lanes of the
+// blocked members idle:
+// - one output channel from 4 input channels (3x3, stride 1): a pixel's four
+//   channels fill half a register, so two neighbouring pixels share one
+//   8-wide register and every kernel column is one fused multiply-add per
+//   pixel pair; the four channel products are summed once per pixel at the
+//   end (horizontal adds, 8 or 16 pixels at a time);
+// - 1x1 with fewer than 8 output channels: block 4 on 4-wide registers with
+//   8 pixels per step, enough independent accumulators to keep both
+//   multiply-add pipes busy.
+#include <cstddef>
+#include <cstring>
+
+#include "impl_x86/conv_kernels.h"
+#include "impl_x86/vec_avx.h"
+#include "impl_x86/weight_layout.h"
+
+#pragma GCC push_options
+#pragma GCC target("avx,fma")
+
+#include "impl_x86/conv_1x1_body.h"
+
+namespace TAVROMATTING {
+namespace {
+
+// Sums the 4-lane halves of acc[0..3] (pixel pairs 2i, 2i + 1) into the 8
+// pixel values, in pixel order.
+inline __m256 SumPairHalves(const __m256* acc) {
+  const __m256 r = _mm256_hadd_ps(_mm256_hadd_ps(acc[0], acc[1]), _mm256_hadd_ps(acc[2], acc[3]));
+  // r = [p0 p2 p4 p6 | p1 p3 p5 p7]
+  const __m128 lo = _mm256_castps256_ps128(r), hi = _mm256_extractf128_ps(r, 1);
+  return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_unpacklo_ps(lo, hi)),
+                              _mm_unpackhi_ps(lo, hi), 1);
+}
+
+// NP pairs of output pixels starting at ox (interior: whole window inside
+// the image), kernel rows [ky0, ky1).
+template <int NP>
+inline void SingleOutputPairs(const ConvArgs& a, const float* inRow0, ptrdiff_t rowStep, int ky0,
+                              int ky1, const float* w, __m256 bias, float* out) {
+  __m256 acc[NP];
+#pragma GCC unroll 16
+  for (int i = 0; i < NP; ++i) acc[i] = _mm256_setzero_ps();
+  for (int ky = ky0; ky < ky1; ++ky) {
+    const float* x = inRow0 + ky * rowStep;
+#pragma GCC unroll 3
+    for (int q = 0; q < 3; ++q) {
+      const __m256 wv = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(w + (ky * 3 + q) * 4));
+#pragma GCC unroll 16
+      for (int i = 0; i < NP; ++i)
+        acc[i] = _mm256_fmadd_ps(_mm256_loadu_ps(x + (2 * i + q) * 4), wv, acc[i]);
+    }
+  }
+#pragma GCC unroll 4
+  for (int g = 0; g < NP / 4; ++g)
+    _mm256_storeu_ps(out + 8 * g,
+                     ApplyFused<Fma8>(a.act, _mm256_add_ps(SumPairHalves(acc + 4 * g), bias)));
+}
+
+}  // namespace
+
+void ConvSingleOutputX86Pairs(const ConvArgs& a) {
+  const float bias = a.bias ? a.bias[0] : 0.f;
+  const __m256 bv = _mm256_set1_ps(bias);
+  const ptrdiff_t rowStep = ptrdiff_t(a.dh) * a.W * 4;
+  const int outS = a.outStride ? a.outStride : 1;
+  int left, right;
+  SplitColumns(a, 1, &left, &right);
+  alignas(32) float tmp[16];
+  for (int oy = 0; oy < a.Ho; ++oy) {
+    int ky0, ky1;
+    const int iy0 = ClipRows(a, oy, 3, &ky0, &ky1);
+    const float* inRow0 = a.in + ptrdiff_t(iy0) * a.W * 4;
+    float* orow = a.out + size_t(oy) * a.Wo * outS;
+    auto store = [&](int ox, const float* v, int n) {
+      if (outS == 1)
+        std::memcpy(orow + ox, v, sizeof(float) * n);
+      else
+        for (int i = 0; i < n; ++i) orow[size_t(ox + i) * outS] = v[i];
+    };
+    // One pixel with its window clipped to the image.
+    auto pixel = [&](int ox) {
+      const int ix0 = ox - a.padL;
+      int kx0, kx1;
+      ClipTaps(ix0, 1, 3, a.W, &kx0, &kx1);
+      __m128 acc = _mm_setzero_ps();
+      for (int ky = ky0; ky < ky1; ++ky)
+        for (int kx = kx0; kx < kx1; ++kx)
+          acc = _mm_fmadd_ps(_mm_loadu_ps(inRow0 + ky * rowStep + size_t(ix0 + kx) * 4),
+                             _mm_loadu_ps(a.weight + (ky * 3 + kx) * 4), acc);
+      const float v = _mm_cvtss_f32(ApplyFused<Fma4>(a.act, _mm_set_ss(bias + Fma4::Sum(acc))));
+      store(ox, &v, 1);
+    };
+    int ox = 0;
+    for (; ox < left; ++ox) pixel(ox);
+    const float* x0 = inRow0 - size_t(a.padL) * 4;
+    for (; ox + 16 <= right; ox += 16) {
+      SingleOutputPairs<8>(a, x0 + size_t(ox) * 4, rowStep, ky0, ky1, a.weight, bv, tmp);
+      store(ox, tmp, 16);
+    }
+    for (; ox + 8 <= right; ox += 8) {
+      SingleOutputPairs<4>(a, x0 + size_t(ox) * 4, rowStep, ky0, ky1, a.weight, bv, tmp);
+      store(ox, tmp, 8);
+    }
+    for (; ox < a.Wo; ++ox) pixel(ox);
+  }
+}
+
+void Conv1x1X86Block4(const ConvArgs& a) { OneByOne<Fma4, 4, 8>(a); }
+
+}  // namespace TAVROMATTING
+
+#pragma GCC pop_options
