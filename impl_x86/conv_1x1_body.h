@@ -5,6 +5,11 @@
 // pixels (fewer than P) one at a time.
 // The last block is moved back to end at C; with C below the block the single
 // block's extra channels come from zero weights and are not stored.
+// With a.accumulate each pixel starts from its output values instead of the
+// bias (an input read in channel slices, one call per slice; the moved-back
+// block would add its overlap twice, so the caller keeps C a multiple of the
+// block or below it), and a.weightBlockStride steps over the packed blocks of
+// the whole filter when a.weight points at a slice of its rows.
 #pragma once
 
 #include "impl_x86/conv_args.h"
@@ -26,16 +31,24 @@ void OneByOne(const ConvArgs& a) {
   const size_t quads = pixels / P * P;
   for (int blk = 0; blk < nb; ++blk) {
     const int m0 = int(layout::BlockStart(blk, B, C));
-    const float* wb = a.weight + size_t(blk) * Cin * B;
+    const float* wb =
+        a.weight + size_t(blk) * (a.weightBlockStride ? a.weightBlockStride : size_t(Cin) * B);
     VT b[R];
     LoadBiasBlock<V, B>(a.bias, m0, C, b);
+    // The starting values of pixel q's block.
+    auto start = [&](size_t q, VT* acc) {
+      if (a.accumulate) {
+        LoadLanes<V, B>(a.out + q * outS + m0, acc, valid);
+      } else {
+#pragma GCC unroll 16
+        for (int j = 0; j < R; ++j) acc[j] = b[j];
+      }
+    };
     size_t p = 0;
     for (; p < quads; p += P) {
       VT acc[P][R];
 #pragma GCC unroll 16
-      for (int i = 0; i < P; ++i)
-#pragma GCC unroll 16
-        for (int j = 0; j < R; ++j) acc[i][j] = b[j];
+      for (int i = 0; i < P; ++i) start(p + i, acc[i]);
       const float* x = a.in + p * inS;
       for (int k = 0; k < Cin; ++k) {
         const float* wk = wb + k * B;
@@ -53,8 +66,7 @@ void OneByOne(const ConvArgs& a) {
     }
     for (; p < pixels; ++p) {
       VT acc[R];
-#pragma GCC unroll 16
-      for (int j = 0; j < R; ++j) acc[j] = b[j];
+      start(p, acc);
       const float* x = a.in + p * inS;
       for (int k = 0; k < Cin; ++k) {
         const VT xv = V::Broadcast(x + k);
