@@ -141,7 +141,7 @@ std::vector<ConvArgs> ConvShapes() {
                             {3, 2, 1, 0, 1}, {3, 1, 2, 2, 2}, {3, 2, 2, 2, 2},
                             {2, 1, 1, 1, 2}, {2, 2, 0, 0, 1}};
   for (int Cin : {1, 2, 3, 4, 8, 16})
-    for (int C : {1, 2, 3, 4, 6, 8, 10, 16, 20, 24, 28, 32, 48})
+    for (int C : {1, 2, 3, 4, 6, 8, 10, 16, 20, 24, 28, 32, 40, 48})
       for (const Window& w : windows)
         for (int W : {13, 32})
           out.push_back(tavro_test::ConvShapeArgs(9, W, Cin, C, w.k, w.k, w.pad, w.padR, w.s, w.d));
