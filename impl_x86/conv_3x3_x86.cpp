@@ -126,6 +126,12 @@ std::vector<float> Block4To8(const float* w, int C, int taps) {
   return out;
 }
 
+// Two channels from a multiple of 8 (at stride width 1) go to the member
+// that spends whole 8-wide registers on the input channels instead.
+bool TwoOutputs(const ConvArgs& a) {
+  return a.C == 2 && a.Cin % 8 == 0 && (a.inStride == 0 || a.inStride == a.Cin) && a.sw == 1;
+}
+
 }  // namespace
 
 void Conv3x3X86Block16(const ConvArgs& a) { Direct<Fma8, 16, 0, 3, 0>(a); }
@@ -143,7 +149,9 @@ void ConvFirstLayerX86(const ConvArgs& a) {
 // (the weights regrouped per call, a few KB); each output value sees the
 // same multiply-adds in the same order as on 4-wide ones.
 void Conv3x3X86Block4(const ConvArgs& a) {
-  if (a.C % 8 == 0) {
+  if (TwoOutputs(a)) {
+    ConvTwoOutputX86(a);
+  } else if (a.C % 8 == 0) {
     const std::vector<float> w8 = Block4To8(a.weight, a.C, 9 * a.Cin);
     BlockFma<Fma8, 1, 1>(a, w8.data());
   } else {
@@ -151,7 +159,12 @@ void Conv3x3X86Block4(const ConvArgs& a) {
   }
 }
 void Conv3x3X86Block4S2D2(const ConvArgs& a) { BlockFma<Fma4, 2, 2>(a, a.weight); }
-void Conv3x3X86Block4General(const ConvArgs& a) { BlockFma<Fma4, 0, 0>(a, a.weight); }
+void Conv3x3X86Block4General(const ConvArgs& a) {
+  if (TwoOutputs(a))
+    ConvTwoOutputX86(a);
+  else
+    BlockFma<Fma4, 0, 0>(a, a.weight);
+}
 void Conv2x2X86Block4(const ConvArgs& a) { BlockFma<Fma4, 0, 0, 2>(a, a.weight); }
 
 }  // namespace TAVROMATTING
