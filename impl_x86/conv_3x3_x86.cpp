@@ -131,6 +131,10 @@ std::vector<float> Block4To8(const float* w, int C, int taps) {
 bool TwoOutputs(const ConvArgs& a) {
   return a.C == 2 && a.Cin % 8 == 0 && (a.inStride == 0 || a.inStride == a.Cin) && a.sw == 1;
 }
+// Four channels from four: pixel pairs in 8-wide registers.
+bool FourFromFour(const ConvArgs& a) {
+  return a.C == 4 && a.Cin == 4 && (a.inStride == 0 || a.inStride == 4) && a.sw == 1;
+}
 
 }  // namespace
 
@@ -151,6 +155,8 @@ void ConvFirstLayerX86(const ConvArgs& a) {
 void Conv3x3X86Block4(const ConvArgs& a) {
   if (TwoOutputs(a)) {
     ConvTwoOutputX86(a);
+  } else if (FourFromFour(a)) {
+    ConvFourOutputX86(a);
   } else if (a.C % 8 == 0) {
     const std::vector<float> w8 = Block4To8(a.weight, a.C, 9 * a.Cin);
     BlockFma<Fma8, 1, 1>(a, w8.data());
@@ -162,6 +168,8 @@ void Conv3x3X86Block4S2D2(const ConvArgs& a) { BlockFma<Fma4, 2, 2>(a, a.weight)
 void Conv3x3X86Block4General(const ConvArgs& a) {
   if (TwoOutputs(a))
     ConvTwoOutputX86(a);
+  else if (FourFromFour(a))
+    ConvFourOutputX86(a);
   else
     BlockFma<Fma4, 0, 0>(a, a.weight);
 }

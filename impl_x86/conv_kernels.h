@@ -87,6 +87,9 @@ void Conv1x1X86Block4(const ConvArgs& a);  // kBlock4, 8 pixels per step
 // kBlock4, 3x3, C == 2, Cin % 8 == 0, input pixels Cin floats apart, stride
 // width 1 (the 3x3 block-4 members hand such layers over).
 void ConvTwoOutputX86(const ConvArgs& a);
+// kBlock4, 3x3, C == 4, Cin == 4, input pixels 4 floats apart, stride width 1
+// (handed over by the 3x3 block-4 members as well).
+void ConvFourOutputX86(const ConvArgs& a);
 void Conv3x3X86Block4(const ConvArgs& a);        // kBlock4, stride width 1, dilation 1
 void Conv3x3X86Block4S2D2(const ConvArgs& a);    // kBlock4, stride 2, dilation 2
 void Conv3x3X86Block4General(const ConvArgs& a); // kBlock4

@@ -10,6 +10,8 @@
 //   each tap's channels are 8-wide multiply-adds against both filters, the
 //   sums reduced 4 pixels at a time, instead of block 4 with half its lanes
 //   idle (any dilation);
+// - four output channels from four input channels (3x3, stride 1): pixel
+//   pairs as above, one accumulator per filter;
 // - 1x1 with fewer than 8 output channels: block 4 on 4-wide registers with
 //   8 pixels per step, enough independent accumulators to keep both
 //   multiply-add pipes busy.
@@ -141,7 +143,97 @@ void TwoOutputs3x3(const ConvArgs& a, const float* w) {
   }
 }
 
+// Four output channels from four input channels, 3x3, stride width 1, any
+// dilation (w: per tap and filter, the filter's 4 channels twice, 8
+// floats): like the one-output member, a pixel pair shares an 8-wide
+// register; each of the 4 filters has its own accumulator per pair, and
+// two rounds of horizontal adds turn the 4 accumulators of a pair into the
+// pair's 8 consecutive outputs.
+void FourOutputs3x3(const ConvArgs& a, const float* w) {
+  const int outS = a.outStride ? a.outStride : 4;
+  float b[4] = {0.f, 0.f, 0.f, 0.f};
+  if (a.bias)
+    for (int f = 0; f < 4; ++f) b[f] = a.bias[f];
+  const __m128 bias4 = _mm_loadu_ps(b);
+  const __m256 bias = _mm256_insertf128_ps(_mm256_castps128_ps256(bias4), bias4, 1);
+  int left, right;
+  SplitColumns(a, 4, &left, &right);
+  auto store = [&](float* dst, const float* v, int pixels) {
+    for (int i = 0; i < pixels; ++i) std::memcpy(dst + size_t(i) * outS, v + 4 * i, sizeof(float) * 4);
+  };
+  for (int oy = 0; oy < a.Ho; ++oy) {
+    int ky0, ky1;
+    const int iy0 = ClipRows(a, oy, 3, &ky0, &ky1);
+    float* orow = a.out + size_t(oy) * a.Wo * outS;
+    auto row = [&](int ky) { return a.in + (ptrdiff_t(iy0) + ky * a.dh) * a.W * 4; };
+    auto pixel = [&](int ox) {
+      const int ix0 = ox - a.padL;
+      int kx0, kx1;
+      ClipTaps(ix0, a.dw, 3, a.W, &kx0, &kx1);
+      __m128 acc[4] = {_mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps()};
+      for (int ky = ky0; ky < ky1; ++ky)
+        for (int kx = kx0; kx < kx1; ++kx) {
+          const __m128 xv = _mm_loadu_ps(row(ky) + ptrdiff_t(ix0 + kx * a.dw) * 4);
+          const float* wt = w + (ky * 3 + kx) * 32;
+          for (int f = 0; f < 4; ++f) acc[f] = _mm_fmadd_ps(xv, _mm_loadu_ps(wt + 8 * f), acc[f]);
+        }
+      const __m128 v = _mm_hadd_ps(_mm_hadd_ps(acc[0], acc[1]), _mm_hadd_ps(acc[2], acc[3]));
+      alignas(16) float r[4];
+      _mm_store_ps(r, ApplyFused<Fma4>(a.act, _mm_add_ps(v, bias4)));
+      store(orow + size_t(ox) * outS, r, 1);
+    };
+    int ox = 0;
+    for (; ox < left; ++ox) pixel(ox);
+    for (; ox < right; ox += 4) {
+      __m256 acc[2][4];
+#pragma GCC unroll 8
+      for (int j = 0; j < 2; ++j)
+#pragma GCC unroll 4
+        for (int f = 0; f < 4; ++f) acc[j][f] = _mm256_setzero_ps();
+      for (int ky = ky0; ky < ky1; ++ky) {
+        const float* xr = row(ky) + ptrdiff_t(ox - a.padL) * 4;
+#pragma GCC unroll 3
+        for (int kx = 0; kx < 3; ++kx) {
+          const float* xo = xr + size_t(kx) * a.dw * 4;
+          const __m256 x0 = _mm256_loadu_ps(xo), x1 = _mm256_loadu_ps(xo + 8);
+          const float* wt = w + (ky * 3 + kx) * 32;
+#pragma GCC unroll 4
+          for (int f = 0; f < 4; ++f) {
+            const __m256 wv = _mm256_loadu_ps(wt + 8 * f);
+            acc[0][f] = _mm256_fmadd_ps(x0, wv, acc[0][f]);
+            acc[1][f] = _mm256_fmadd_ps(x1, wv, acc[1][f]);
+          }
+        }
+      }
+      alignas(32) float r[16];
+#pragma GCC unroll 2
+      for (int j = 0; j < 2; ++j) {
+        const __m256 v = _mm256_hadd_ps(_mm256_hadd_ps(acc[j][0], acc[j][1]),
+                                        _mm256_hadd_ps(acc[j][2], acc[j][3]));
+        _mm256_store_ps(r + 8 * j, ApplyFused<Fma8>(a.act, _mm256_add_ps(v, bias)));
+      }
+      if (outS == 4) {
+        std::memcpy(orow + size_t(ox) * 4, r, sizeof r);
+      } else {
+        store(orow + size_t(ox) * outS, r, 4);
+      }
+    }
+    for (; ox < a.Wo; ++ox) pixel(ox);
+  }
+}
+
 }  // namespace
+
+void ConvFourOutputX86(const ConvArgs& a) {
+  // Regroup the block-4 weights (tap, channel, filter) as tap, filter, the
+  // filter's channels twice.
+  alignas(32) float w[9 * 32];
+  for (int t = 0; t < 9; ++t)
+    for (int f = 0; f < 4; ++f)
+      for (int k = 0; k < 4; ++k)
+        w[t * 32 + f * 8 + k] = w[t * 32 + f * 8 + 4 + k] = a.weight[(t * 4 + k) * 4 + f];
+  FourOutputs3x3(a, w);
+}
 
 void ConvTwoOutputX86(const ConvArgs& a) {
   // Regroup the block-4 weights (lanes 0 and 1 of every tap) per filter.
