@@ -126,10 +126,11 @@ std::vector<float> Block4To8(const float* w, int C, int taps) {
   return out;
 }
 
-// Two channels from a multiple of 8 (at stride width 1) go to the member
-// that spends whole 8-wide registers on the input channels instead.
-bool TwoOutputs(const ConvArgs& a) {
-  return a.C == 2 && a.Cin % 8 == 0 && (a.inStride == 0 || a.inStride == a.Cin) && a.sw == 1;
+// Two or four channels from a multiple of 8 (at stride width 1) go to the
+// member that spends whole 8-wide registers on the input channels instead.
+bool FewOutputs(const ConvArgs& a) {
+  return (a.C == 2 || a.C == 4) && a.Cin % 8 == 0 && (a.inStride == 0 || a.inStride == a.Cin) &&
+         a.sw == 1;
 }
 // Four channels from four: pixel pairs in 8-wide registers.
 bool FourFromFour(const ConvArgs& a) {
@@ -153,8 +154,8 @@ void ConvFirstLayerX86(const ConvArgs& a) {
 // (the weights regrouped per call, a few KB); each output value sees the
 // same multiply-adds in the same order as on 4-wide ones.
 void Conv3x3X86Block4(const ConvArgs& a) {
-  if (TwoOutputs(a)) {
-    ConvTwoOutputX86(a);
+  if (FewOutputs(a)) {
+    ConvFewOutputX86(a);
   } else if (FourFromFour(a)) {
     ConvFourOutputX86(a);
   } else if (a.C % 8 == 0) {
@@ -166,8 +167,8 @@ void Conv3x3X86Block4(const ConvArgs& a) {
 }
 void Conv3x3X86Block4S2D2(const ConvArgs& a) { BlockFma<Fma4, 2, 2>(a, a.weight); }
 void Conv3x3X86Block4General(const ConvArgs& a) {
-  if (TwoOutputs(a))
-    ConvTwoOutputX86(a);
+  if (FewOutputs(a))
+    ConvFewOutputX86(a);
   else if (FourFromFour(a))
     ConvFourOutputX86(a);
   else

@@ -6,10 +6,10 @@
 //   8-wide register and every kernel column is one fused multiply-add per
 //   pixel pair; the four channel products are summed once per pixel at the
 //   end (horizontal adds, 8 or 16 pixels at a time);
-// - two output channels from a multiple of 8 input channels (3x3, stride 1):
-//   each tap's channels are 8-wide multiply-adds against both filters, the
-//   sums reduced 4 pixels at a time, instead of block 4 with half its lanes
-//   idle (any dilation);
+// - two or four output channels from a multiple of 8 input channels (3x3,
+//   stride 1, any dilation): each tap's channels are 8-wide multiply-adds
+//   against all filters, the sums reduced 8 outputs at a time, instead of
+//   4-wide block 4 (with half its lanes idle for two channels);
 // - four output channels from four input channels (3x3, stride 1): pixel
 //   pairs as above, one accumulator per filter;
 // - 1x1 with fewer than 8 output channels: block 4 on 4-wide registers with
@@ -65,18 +65,21 @@ inline void SingleOutputPairs(const ConvArgs& a, const float* inRow0, ptrdiff_t 
                      ApplyFused<Fma8>(a.act, _mm256_add_ps(SumPairHalves(acc + 4 * g), bias)));
 }
 
-// Two output channels, 3x3, stride width 1, Cin a multiple of 8 (w:
-// the two filters one after the other, each row, column, channel): every
-// tap's channels are 8-wide multiply-adds against both filters, and the
-// two sums of 4 pixels are reduced together into 8 consecutive outputs.
-void TwoOutputs3x3(const ConvArgs& a, const float* w) {
+// F = 2 or 4 output channels, 3x3, stride width 1, Cin a multiple of 8 (w:
+// the F filters one after the other, each row, column, channel): every
+// tap's channels are 8-wide multiply-adds against all filters, and the F
+// sums of P = 8 / F pixels are reduced together into 8 consecutive outputs.
+template <int F>
+void FewOutputs3x3(const ConvArgs& a, const float* w) {
+  constexpr int P = 8 / F;
   const int Cin = a.Cin;
   const size_t fsize = size_t(9) * Cin;
-  const float b0 = a.bias ? a.bias[0] : 0.f, b1 = a.bias ? a.bias[1] : 0.f;
-  const __m256 bias = _mm256_setr_ps(b0, b1, b0, b1, b0, b1, b0, b1);
-  const int outS = a.outStride ? a.outStride : 2;
+  alignas(32) float b[8];
+  for (int i = 0; i < 8; ++i) b[i] = a.bias ? a.bias[i % F] : 0.f;
+  const __m256 bias = _mm256_load_ps(b);
+  const int outS = a.outStride ? a.outStride : F;
   int left, right;
-  SplitColumns(a, 4, &left, &right);
+  SplitColumns(a, P, &left, &right);
   for (int oy = 0; oy < a.Ho; ++oy) {
     int ky0, ky1;
     const int iy0 = ClipRows(a, oy, 3, &ky0, &ky1);
@@ -86,25 +89,27 @@ void TwoOutputs3x3(const ConvArgs& a, const float* w) {
       const int ix0 = ox - a.padL;
       int kx0, kx1;
       ClipTaps(ix0, a.dw, 3, a.W, &kx0, &kx1);
-      __m256 acc0 = _mm256_setzero_ps(), acc1 = _mm256_setzero_ps();
+      __m256 acc[F];
+      for (int f = 0; f < F; ++f) acc[f] = _mm256_setzero_ps();
       for (int ky = ky0; ky < ky1; ++ky)
         for (int kx = kx0; kx < kx1; ++kx) {
           const float* x = row(ky) + ptrdiff_t(ix0 + kx * a.dw) * Cin;
           const size_t t = size_t(ky * 3 + kx) * Cin;
           for (int k = 0; k < Cin; k += 8) {
             const __m256 xv = _mm256_loadu_ps(x + k);
-            acc0 = _mm256_fmadd_ps(xv, _mm256_loadu_ps(w + t + k), acc0);
-            acc1 = _mm256_fmadd_ps(xv, _mm256_loadu_ps(w + fsize + t + k), acc1);
+            for (int f = 0; f < F; ++f)
+              acc[f] = _mm256_fmadd_ps(xv, _mm256_loadu_ps(w + f * fsize + t + k), acc[f]);
           }
         }
-      const float v[2] = {b0 + Fma8::Sum(acc0), b1 + Fma8::Sum(acc1)};
-      for (int f = 0; f < 2; ++f)
-        orow[size_t(ox) * outS + f] = _mm_cvtss_f32(ApplyFused<Fma4>(a.act, _mm_set_ss(v[f])));
+      for (int f = 0; f < F; ++f) {
+        const float v = b[f] + Fma8::Sum(acc[f]);
+        orow[size_t(ox) * outS + f] = _mm_cvtss_f32(ApplyFused<Fma4>(a.act, _mm_set_ss(v)));
+      }
     };
     int ox = 0;
     for (; ox < left; ++ox) pixel(ox);
-    for (; ox < right; ox += 4) {
-      __m256 acc[8];
+    for (; ox < right; ox += P) {
+      __m256 acc[8];  // acc[F * i + f]: pixel i, filter f
 #pragma GCC unroll 8
       for (int i = 0; i < 8; ++i) acc[i] = _mm256_setzero_ps();
       for (int ky = ky0; ky < ky1; ++ky) {
@@ -112,31 +117,33 @@ void TwoOutputs3x3(const ConvArgs& a, const float* w) {
         for (int kx = 0; kx < 3; ++kx) {
           const size_t t = size_t(ky * 3 + kx) * Cin;
           for (int k = 0; k < Cin; k += 8) {
-            const __m256 w0 = _mm256_loadu_ps(w + t + k), w1 = _mm256_loadu_ps(w + fsize + t + k);
+            __m256 wv[F];
 #pragma GCC unroll 4
-            for (int i = 0; i < 4; ++i) {
+            for (int f = 0; f < F; ++f) wv[f] = _mm256_loadu_ps(w + f * fsize + t + k);
+#pragma GCC unroll 4
+            for (int i = 0; i < P; ++i) {
               const __m256 xv = _mm256_loadu_ps(xr + size_t(i + kx * a.dw) * Cin + k);
-              acc[2 * i] = _mm256_fmadd_ps(xv, w0, acc[2 * i]);
-              acc[2 * i + 1] = _mm256_fmadd_ps(xv, w1, acc[2 * i + 1]);
+#pragma GCC unroll 4
+              for (int f = 0; f < F; ++f) acc[F * i + f] = _mm256_fmadd_ps(xv, wv[f], acc[F * i + f]);
             }
           }
         }
       }
-      // acc[2i + f]: pixel i, filter f. Pairwise adds leave each register's
-      // total in pixel-then-filter order.
+      // Two rounds of pairwise adds leave each register's total in order;
+      // adding the halves gives acc[0..3] and acc[4..7].
       const __m256 g0 = _mm256_hadd_ps(_mm256_hadd_ps(acc[0], acc[1]), _mm256_hadd_ps(acc[2], acc[3]));
       const __m256 g1 = _mm256_hadd_ps(_mm256_hadd_ps(acc[4], acc[5]), _mm256_hadd_ps(acc[6], acc[7]));
       const __m128 r0 = _mm_add_ps(_mm256_castps256_ps128(g0), _mm256_extractf128_ps(g0, 1));
       const __m128 r1 = _mm_add_ps(_mm256_castps256_ps128(g1), _mm256_extractf128_ps(g1, 1));
       __m256 v = _mm256_add_ps(_mm256_insertf128_ps(_mm256_castps128_ps256(r0), r1, 1), bias);
       v = ApplyFused<Fma8>(a.act, v);
-      if (outS == 2) {
-        _mm256_storeu_ps(orow + size_t(ox) * 2, v);
+      if (outS == F) {
+        _mm256_storeu_ps(orow + size_t(ox) * F, v);
       } else {
         alignas(32) float tmp[8];
         _mm256_store_ps(tmp, v);
-        for (int i = 0; i < 4; ++i)
-          for (int f = 0; f < 2; ++f) orow[size_t(ox + i) * outS + f] = tmp[2 * i + f];
+        for (int i = 0; i < P; ++i)
+          for (int f = 0; f < F; ++f) orow[size_t(ox + i) * outS + f] = tmp[F * i + f];
       }
     }
     for (; ox < a.Wo; ++ox) pixel(ox);
@@ -235,15 +242,16 @@ void ConvFourOutputX86(const ConvArgs& a) {
   FourOutputs3x3(a, w);
 }
 
-void ConvTwoOutputX86(const ConvArgs& a) {
-  // Regroup the block-4 weights (lanes 0 and 1 of every tap) per filter.
+void ConvFewOutputX86(const ConvArgs& a) {
+  // Regroup the block-4 weights (tap, channel, filter) per filter.
   const size_t taps = size_t(9) * a.Cin;
-  std::vector<float> w(2 * taps);
-  for (size_t t = 0; t < taps; ++t) {
-    w[t] = a.weight[t * 4];
-    w[taps + t] = a.weight[t * 4 + 1];
-  }
-  TwoOutputs3x3(a, w.data());
+  std::vector<float> w(size_t(a.C) * taps);
+  for (int f = 0; f < a.C; ++f)
+    for (size_t t = 0; t < taps; ++t) w[f * taps + t] = a.weight[t * 4 + f];
+  if (a.C == 2)
+    FewOutputs3x3<2>(a, w.data());
+  else
+    FewOutputs3x3<4>(a, w.data());
 }
 
 void ConvSingleOutputX86Pairs(const ConvArgs& a) {
