@@ -2,8 +2,10 @@
 // caller): blocks 16 and 24 on 8-wide registers (stride 1, stride 2 and the
 // general case), the first-layer block-16 member over channel-blocked weights
 // (row, channel, column), and the block-4 members on 4-wide registers that
-// compute 6 output pixels x 4 channels per step (at stride 1 sliding along
-// the row, so each broadcast input value serves three kernel columns).
+// compute 6 output pixels x 4 channels per step (3x3 at stride 1 sliding
+// along the row, so each broadcast input value serves three kernel columns;
+// the same body also runs 2x2 kernels of any stride and dilation, and 8
+// channels at a time on 8-wide registers where C is a multiple of 8).
 #include <cstring>
 #include <vector>
 
@@ -19,84 +21,87 @@
 namespace TAVROMATTING {
 namespace {
 
-// Block 4 (kBlock4). S, D: stride and dilation width fixed at compile time (0 =
-// from the args); rows always follow the args.
-template <int S, int D>
-void Block4Fma(const ConvArgs& a) {
+// Blocks of B = V::kLanes output channels (weights blocked by B: kBlock4 for
+// Fma4, kBlock8 for Fma8), K x K kernel. S, D: stride and dilation width
+// fixed at compile time (0 = from the args); rows always follow the args.
+template <class V, int S, int D, int K = 3>
+void BlockFma(const ConvArgs& a, const float* weight) {
+  using VT = typename V::T;
+  constexpr int B = V::kLanes;
   constexpr int T = 6;  // output pixels per step
   const int Cin = a.Cin, C = a.C;
   const int sw = S ? S : a.sw, dw = D ? D : a.dw;
   const int inS = a.inStride ? a.inStride : Cin, outS = a.outStride ? a.outStride : C;
-  const int nb = (C + 3) / 4;
-  const int valid = C < 4 ? C : 4;
-  std::vector<float> bias(size_t(nb) * 4 + 4, 0.f);
+  const int nb = (C + B - 1) / B;
+  const int valid = C < B ? C : B;
+  std::vector<float> bias(size_t(nb) * B + B, 0.f);
   if (a.bias)
     for (int i = 0; i < C; ++i) bias[i] = a.bias[i];
-  const size_t wBlock = size_t(9) * Cin * 4;
+  const size_t wBlock = size_t(K * K) * Cin * B;
   int left, right;
   SplitColumns(a, T, &left, &right);
-  auto store = [&](float* dst, __m128 v) {
-    v = ApplyFused<Fma4>(a.act, v);
-    StoreLanes<Fma4, 4>(dst, &v, valid);
+  auto store = [&](float* dst, VT v) {
+    v = ApplyFused<V>(a.act, v);
+    StoreLanes<V, B>(dst, &v, valid);
   };
   for (int oy = 0; oy < a.Ho; ++oy) {
     const int iy0 = oy * a.sh - a.padT;
     int ky0, ky1;
-    ClipTaps(iy0, a.dh, 3, a.H, &ky0, &ky1);
+    ClipTaps(iy0, a.dh, K, a.H, &ky0, &ky1);
     float* orow = a.out + size_t(oy) * a.Wo * outS;
     for (int blk = 0; blk < nb; ++blk) {
-      const int m0 = int(layout::BlockStart(blk, 4, C));
-      const float* wb = a.weight + blk * wBlock;
-      const __m128 b = _mm_loadu_ps(&bias[m0]);
+      const int m0 = int(layout::BlockStart(blk, B, C));
+      const float* wb = weight + blk * wBlock;
+      const VT b = V::Load(&bias[m0]);
       auto border = [&](int ox) {
         const int ix0 = ox * sw - a.padL;
         int kx0, kx1;
-        ClipTaps(ix0, dw, 3, a.W, &kx0, &kx1);
-        __m128 acc = b;
+        ClipTaps(ix0, dw, K, a.W, &kx0, &kx1);
+        VT acc = b;
         for (int ky = ky0; ky < ky1; ++ky)
           for (int kx = kx0; kx < kx1; ++kx) {
             const float* x = a.in + (size_t(iy0 + ky * a.dh) * a.W + ix0 + kx * dw) * inS;
-            const float* wp = wb + size_t(ky * 3 + kx) * Cin * 4;
+            const float* wp = wb + size_t(ky * K + kx) * Cin * B;
             for (int k = 0; k < Cin; ++k)
-              acc = _mm_fmadd_ps(_mm_broadcast_ss(x + k), _mm_loadu_ps(wp + 4 * k), acc);
+              acc = V::MulAdd(V::Broadcast(x + k), V::Load(wp + B * k), acc);
           }
         store(orow + size_t(ox) * outS + m0, acc);
       };
       for (int ox = 0; ox < left; ++ox) border(ox);
       for (int ox = left; ox < right; ox += T) {
         const int ix0 = ox * sw - a.padL;
-        __m128 acc[T];
+        VT acc[T];
 #pragma GCC unroll 16
         for (int i = 0; i < T; ++i) acc[i] = b;
         for (int ky = ky0; ky < ky1; ++ky) {
           const float* xr = a.in + (size_t(iy0 + ky * a.dh) * a.W + ix0) * inS;
-          if (S == 1 && D == 1) {
+          if (S == 1 && D == 1 && K == 3) {
             // Sliding along the row: each of the T + 2 input pixels is
             // broadcast once and serves the (up to) three outputs whose
             // window holds it, one kernel column each.
-            const float* wr = wb + size_t(ky * 3) * Cin * 4;
+            const float* wr = wb + size_t(ky * 3) * Cin * B;
             for (int k = 0; k < Cin; ++k) {
-              const __m128 w0 = _mm_loadu_ps(wr + 4 * k);
-              const __m128 w1 = _mm_loadu_ps(wr + size_t(Cin) * 4 + 4 * k);
-              const __m128 w2 = _mm_loadu_ps(wr + size_t(Cin) * 8 + 4 * k);
+              const VT w0 = V::Load(wr + B * k);
+              const VT w1 = V::Load(wr + size_t(Cin) * B + B * k);
+              const VT w2 = V::Load(wr + size_t(Cin) * 2 * B + B * k);
 #pragma GCC unroll 8
               for (int p = 0; p < T + 2; ++p) {
-                const __m128 xv = _mm_broadcast_ss(xr + size_t(p) * inS + k);
-                if (p < T) acc[p] = _mm_fmadd_ps(xv, w0, acc[p]);
-                if (p >= 1 && p - 1 < T) acc[p - 1] = _mm_fmadd_ps(xv, w1, acc[p - 1]);
-                if (p >= 2) acc[p - 2] = _mm_fmadd_ps(xv, w2, acc[p - 2]);
+                const VT xv = V::Broadcast(xr + size_t(p) * inS + k);
+                if (p < T) acc[p] = V::MulAdd(xv, w0, acc[p]);
+                if (p >= 1 && p - 1 < T) acc[p - 1] = V::MulAdd(xv, w1, acc[p - 1]);
+                if (p >= 2) acc[p - 2] = V::MulAdd(xv, w2, acc[p - 2]);
               }
             }
             continue;
           }
-          for (int kx = 0; kx < 3; ++kx) {
+          for (int kx = 0; kx < K; ++kx) {
             const float* xk = xr + size_t(kx) * dw * inS;
-            const float* wk = wb + size_t(ky * 3 + kx) * Cin * 4;
+            const float* wk = wb + size_t(ky * K + kx) * Cin * B;
             for (int k = 0; k < Cin; ++k) {
-              const __m128 wv = _mm_loadu_ps(wk + 4 * k);
+              const VT wv = V::Load(wk + B * k);
 #pragma GCC unroll 8
               for (int i = 0; i < T; ++i)
-                acc[i] = _mm_fmadd_ps(_mm_broadcast_ss(xk + size_t(i) * sw * inS + k), wv, acc[i]);
+                acc[i] = V::MulAdd(V::Broadcast(xk + size_t(i) * sw * inS + k), wv, acc[i]);
             }
           }
         }
@@ -106,6 +111,30 @@ void Block4Fma(const ConvArgs& a) {
       for (int ox = right; ox < a.Wo; ++ox) border(ox);
     }
   }
+}
+
+// kBlock4 weights of C (a multiple of 8) output channels regrouped as
+// kBlock8: block q's 8 lanes are blocks 2q and 2q + 1 side by side.
+std::vector<float> Block4To8(const float* w, int C, int taps) {
+  const size_t half = size_t(taps) * 4;  // floats of one block-4 row set
+  std::vector<float> out(size_t(C) * taps);
+  for (int q = 0; q < C / 8; ++q)
+    for (size_t t = 0; t < size_t(taps); ++t)
+      for (int h = 0; h < 2; ++h)
+        std::memcpy(&out[(size_t(q) * taps + t) * 8 + 4 * h], w + (2 * q + h) * half + t * 4,
+                    sizeof(float) * 4);
+  return out;
+}
+
+// Two or four channels from a multiple of 8 (at stride width 1) go to the
+// member that spends whole 8-wide registers on the input channels instead.
+bool FewOutputs(const ConvArgs& a) {
+  return (a.C == 2 || a.C == 4) && a.Cin % 8 == 0 && (a.inStride == 0 || a.inStride == a.Cin) &&
+         a.sw == 1;
+}
+// Four channels from four: pixel pairs in 8-wide registers.
+bool FourFromFour(const ConvArgs& a) {
+  return a.C == 4 && a.Cin == 4 && (a.inStride == 0 || a.inStride == 4) && a.sw == 1;
 }
 
 }  // namespace
@@ -121,9 +150,31 @@ void ConvFirstLayerX86(const ConvArgs& a) {
     Direct<Fma8, 16, 1, 3, 2, true>(a);
 }
 
-void Conv3x3X86Block4(const ConvArgs& a) { Block4Fma<1, 1>(a); }
-void Conv3x3X86Block4S2D2(const ConvArgs& a) { Block4Fma<2, 2>(a); }
-void Conv3x3X86Block4General(const ConvArgs& a) { Block4Fma<0, 0>(a); }
+// With a multiple of 8 channels, pairs of blocks run on 8-wide registers
+// (the weights regrouped per call, a few KB); each output value sees the
+// same multiply-adds in the same order as on 4-wide ones.
+void Conv3x3X86Block4(const ConvArgs& a) {
+  if (FewOutputs(a)) {
+    ConvFewOutputX86(a);
+  } else if (FourFromFour(a)) {
+    ConvFourOutputX86(a);
+  } else if (a.C % 8 == 0) {
+    const std::vector<float> w8 = Block4To8(a.weight, a.C, 9 * a.Cin);
+    BlockFma<Fma8, 1, 1>(a, w8.data());
+  } else {
+    BlockFma<Fma4, 1, 1>(a, a.weight);
+  }
+}
+void Conv3x3X86Block4S2D2(const ConvArgs& a) { BlockFma<Fma4, 2, 2>(a, a.weight); }
+void Conv3x3X86Block4General(const ConvArgs& a) {
+  if (FewOutputs(a))
+    ConvFewOutputX86(a);
+  else if (FourFromFour(a))
+    ConvFourOutputX86(a);
+  else
+    BlockFma<Fma4, 0, 0>(a, a.weight);
+}
+void Conv2x2X86Block4(const ConvArgs& a) { BlockFma<Fma4, 0, 0, 2>(a, a.weight); }
 
 }  // namespace TAVROMATTING
 

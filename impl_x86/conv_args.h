@@ -21,6 +21,10 @@ struct ConvArgs {
   const float* weight = nullptr;  // packed in the kernel's layout code
   const float* bias = nullptr;    // C values or null (zeros)
   FusedAct act;
+  // Read by the 1x1 members only, for a layer that reads its input in
+  // channel slices (one call per slice, each adding its share):
+  size_t weightBlockStride = 0;  // floats between packed channel blocks; 0: Cin x block
+  bool accumulate = false;       // start from the output's values instead of the bias
 };
 
 inline int CeilDiv(int a, int b) { return a >= 0 ? (a + b - 1) / b : -((-a) / b); }

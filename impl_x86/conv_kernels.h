@@ -80,9 +80,20 @@ void Conv3x3X86Block24(const ConvArgs& a);    // kBlock24
 void Conv3x3X86Block16(const ConvArgs& a);    // kBlock16, any padding / dilation
 void Conv3x3X86Block16S2(const ConvArgs& a);  // kBlock16, stride 2
 void ConvSingleOutputX86(const ConvArgs& a);  // kChannelBlock1, C == 1
+// kPlain, 3x3, C == 1, Cin == 4 (input pixels 4 floats apart), stride width 1,
+// dilation width 1.
+void ConvSingleOutputX86Pairs(const ConvArgs& a);
+void Conv1x1X86Block4(const ConvArgs& a);  // kBlock4, 8 pixels per step
+// kBlock4, 3x3, C == 2 or 4, Cin % 8 == 0, input pixels Cin floats apart,
+// stride width 1 (the 3x3 block-4 members hand such layers over).
+void ConvFewOutputX86(const ConvArgs& a);
+// kBlock4, 3x3, C == 4, Cin == 4, input pixels 4 floats apart, stride width 1
+// (handed over by the 3x3 block-4 members as well).
+void ConvFourOutputX86(const ConvArgs& a);
 void Conv3x3X86Block4(const ConvArgs& a);        // kBlock4, stride width 1, dilation 1
 void Conv3x3X86Block4S2D2(const ConvArgs& a);    // kBlock4, stride 2, dilation 2
 void Conv3x3X86Block4General(const ConvArgs& a); // kBlock4
+void Conv2x2X86Block4(const ConvArgs& a);        // kBlock4, 2x2, any stride and dilation
 void DepthwiseX86General(const ConvArgs& a);  // kBlock16, 3x3, C % 16 == 0
 void DepthwiseX86WideRow(const ConvArgs& a);  // kBlock16, 3x3, stride width 1
 

@@ -39,6 +39,20 @@ inline void StoreLanes(float* dst, const typename V::T* v, int valid) {
   }
 }
 
+// Loads LANES floats into v[], or only the first `valid` of them (the rest
+// zero).
+template <class V, int LANES>
+inline void LoadLanes(const float* src, typename V::T* v, int valid) {
+  constexpr int R = LANES / V::kLanes;
+  if (valid >= LANES) {
+    for (int j = 0; j < R; ++j) v[j] = V::Load(src + V::kLanes * j);
+  } else {
+    alignas(32) float tmp[LANES] = {};
+    std::memcpy(tmp, src, sizeof(float) * valid);
+    for (int j = 0; j < R; ++j) v[j] = V::LoadAligned(tmp + V::kLanes * j);
+  }
+}
+
 // Applies the fused activation to the registers of one block of B floats and
 // stores them (only the first `valid` floats when the block is cut short).
 template <class V, int B>

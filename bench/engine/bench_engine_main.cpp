@@ -11,6 +11,9 @@
 // and as its last line
 //   engine/opencv-dnn: R
 // with R = median engine fast-path time / the peer's median at 320x224.
+// Next to the engine rows it times the whole 1280x720 filter on the calling
+// thread (MattingFrame: pre-resize, network at 320x224, optical-flow fusion
+// and the media filter on), alternating two frames so the flow has motion.
 //
 // Options: --onnx-dir DIR (default: the build's onnx folder), --no-onnxruntime,
 // then any Google Benchmark flags.
@@ -21,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <sstream>
 #include <memory>
@@ -30,6 +34,7 @@
 #include "bench/engine/layer_shares.h"
 #include "engine/x86/matting_net.h"
 #include "engine/x86/cpu_info.h"
+#include "matting/matting_frame.h"
 
 #ifdef TAVRO_HAVE_OPENCV_DNN
 #include <opencv2/core.hpp>
@@ -111,6 +116,68 @@ void BM_Engine(benchmark::State& state, Size s, bool portable) {
     benchmark::DoNotOptimize(mask.data());
   }
   CpuInfo::ForcePortable(false);
+}
+
+// An I420 frame: a checkerboard of 24-pixel squares shifted right by `shift`
+// pixels, flat-ish chroma.
+struct I420Frame {
+  int w, h;
+  std::vector<uint8_t> y, u, v;
+  I420Frame(int width, int height, int shift) : w(width), h(height) {
+    y.resize(size_t(w) * h);
+    u.resize(size_t(w / 2) * (h / 2));
+    v.resize(u.size());
+    for (int r = 0; r < h; ++r)
+      for (int c = 0; c < w; ++c)
+        y[size_t(r) * w + c] = uint8_t(((c + shift) / 24 + r / 24) % 2 ? 200 : 40);
+    for (size_t i = 0; i < u.size(); ++i) {
+      u[i] = uint8_t(110 + i % 9);
+      v[i] = uint8_t(150 + i % 13);
+    }
+  }
+  TavroMatting::PlanarImage Planar() {
+    return {{y.data(), u.data(), v.data()}, {w, w / 2, w / 2}, {h, h / 2, h / 2},
+            {w, w / 2, w / 2}};
+  }
+};
+
+// CPU time of the calling thread (ms): on a shared machine it leaves out the
+// time the thread waits for a core.
+double ThreadCpuMs() {
+  timespec ts;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return ts.tv_sec * 1e3 + ts.tv_nsec * 1e-6;
+}
+
+void BM_Filter1280x720(benchmark::State& state) {
+  using namespace TavroMatting;
+  MattingFrame* mf = nullptr;  // its start-up lines are swallowed
+  tavro_bench::CaptureStdout([&] { mf = CreateMattingFrame(320, 224); });
+  if (!mf) {
+    state.SkipWithError("matting frame construction failed");
+    return;
+  }
+  I420Frame a(1280, 720, 0), b(1280, 720, 6);
+  std::vector<uint8_t> mask(size_t(1280) * 720);
+  const MaskView view{mask.data(), 1280, 720};
+  const MattingSettings first{320, 224, 1, 1, 1};
+  const MattingSettings next{320, 224, 0, 1, 1};
+  PlanarImage pa = a.Planar(), pb = b.Planar();
+  tavro_bench::CaptureStdout([&] { ProcessMattingFrame(mf, &pa, &view, &first); });
+  auto& times = g_times["filter 1280x720"];
+  auto& cpuTimes = g_times["filter 1280x720 cpu"];
+  bool odd = false;
+  for (auto _ : state) {
+    const double c0 = ThreadCpuMs();
+    const auto t0 = std::chrono::steady_clock::now();
+    ProcessMattingFrame(mf, odd ? &pa : &pb, &view, &next);
+    const auto t1 = std::chrono::steady_clock::now();
+    cpuTimes.push_back(ThreadCpuMs() - c0);
+    times.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    odd = !odd;
+    benchmark::DoNotOptimize(mask.data());
+  }
+  DestroyMattingFrame(mf);
 }
 
 #ifdef TAVRO_HAVE_OPENCV_DNN
@@ -258,6 +325,8 @@ int main(int argc, char** argv) {
     std::printf("built without OpenCV DNN: skipping its rows\n");
 #endif
   }
+  benchmark::RegisterBenchmark("filter_flow_media/1280x720", BM_Filter1280x720)
+      ->Unit(benchmark::kMillisecond);
   std::fflush(stdout);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
@@ -279,6 +348,11 @@ int main(int argc, char** argv) {
     if (ort > 0) std::printf(", onnxruntime %.3f", ort);
     std::printf("\n");
   }
+  const double filter = Median(g_times["filter 1280x720"]);
+  if (filter > 0)
+    std::printf("  1280x720 whole filter (flow on, media filter on, network at 320x224): %.3f per frame, "
+                "calling thread's CPU time %.3f\n",
+                filter, Median(g_times["filter 1280x720 cpu"]));
   for (const Size& s : kSizes) PrintLayerShares(s);
 
   const double fast = Median(g_times["engine fast 320x224"]);

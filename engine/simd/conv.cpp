@@ -55,6 +55,55 @@ const float* Conv::InputFloats(std::vector<float>* converted) {
   return in.data();
 }
 
+namespace {
+
+// The members built on the 1x1 body, which can start from the output's
+// values and step over a slice of the packed filters.
+bool OneByOneMember(ConvKernel k) {
+  return k == Conv1x1Sse4 || k == Conv1x1Sse8 || k == Conv1x1Fma8 || k == Conv1x1Fma16 ||
+         k == Conv1x1X86Block4 || k == Conv1x1X86Block24 || k == Conv1x1X86Block32;
+}
+
+}  // namespace
+
+bool RunOnChannelSlices(const ConvMember& m, const ConvArgs& a, const ChannelSlice* slices, int n) {
+  if (!OneByOneMember(m.kernel) || n < 1) return false;
+  const int block = int(kLayoutFormats[m.code].block);
+  if (block <= 0 || (a.C > block && a.C % block != 0)) return false;
+  int total = 0;
+  for (int i = 0; i < n; ++i) total += slices[i].c;
+  if (total != a.Cin) return false;
+  int k0 = 0;
+  for (int i = 0; i < n; ++i) {
+    ConvArgs s = a;
+    s.in = slices[i].data;
+    s.Cin = s.inStride = slices[i].c;
+    s.weight = a.weight + size_t(k0) * block;
+    s.weightBlockStride = size_t(a.Cin) * block;
+    s.accumulate = i > 0;
+    if (i + 1 < n) s.act = FusedAct();
+    m.kernel(s);
+    k0 += slices[i].c;
+  }
+  return true;
+}
+
+bool Conv::RunOnConcatInputs(core::RunEnv* env, const ConvMember& m, const ConvArgs& a,
+                             bool* joined) {
+  *joined = true;
+  if (!concatInput) return false;
+  std::vector<ChannelSlice> slices;
+  bool usable = !env->halfPrecision;
+  for (Tensor* t : concatInput->inputs) {
+    const float* p = t->data();
+    usable = usable && p && int(t->h) * int(t->w) == a.H * a.W;
+    slices.push_back({p, int(t->c)});
+  }
+  if (usable && RunOnChannelSlices(m, a, slices.data(), int(slices.size()))) return true;
+  *joined = concatInput->Forward(env);
+  return false;
+}
+
 bool Conv::Forward(core::RunEnv* env) {
   ConvArgs a;
   if (!MakeArgs(&a)) return false;
@@ -67,6 +116,9 @@ bool Conv::Forward(core::RunEnv* env) {
   a.weight = weight->data(m.code);
   if (!a.weight) return false;
   a.act = m.fuses ? FuseAttachedActivation(this) : KeepAttachedActivation(this);
+  bool joined;
+  if (RunOnConcatInputs(env, m, a, &joined)) return true;
+  if (!joined) return false;
   m.kernel(a);
   return true;
 }

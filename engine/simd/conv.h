@@ -6,10 +6,27 @@
 
 #include "engine/core/conv.h"
 #include "engine/core/run_env.h"
+#include "engine/simd/kernel_choice.h"
 #include "impl_x86/conv_args.h"
 
 namespace TAVROMATTING {
 namespace simd {
+
+// One input of a layer that reads its input in channel slices: `c` channels
+// per pixel, pixels `c` floats apart.
+struct ChannelSlice {
+  const float* data;
+  int c;
+};
+
+// Runs member m of a 1x1 convolution over its input given as consecutive
+// channel slices (their channel counts summing to a.Cin), one pass per
+// slice, each adding its share of the filters onto the output; the fused
+// activation is applied by the last pass. The result is the same as running
+// m on the joined input. False (nothing run) when m is not a member of the
+// 1x1 family or its channel blocks would overlap (C above the block and not
+// a multiple of it).
+bool RunOnChannelSlices(const ConvMember& m, const ConvArgs& a, const ChannelSlice* slices, int n);
 
 class Conv : public core::Conv {
  public:
@@ -17,7 +34,16 @@ class Conv : public core::Conv {
       : core::Conv(rec, blobs, weights) {}
   bool Forward(core::RunEnv* env) override;
 
+  // Set by the graph optimisation when the concat that produces this 1x1
+  // layer's input is read by nothing else: the concat is skipped and this
+  // layer reads the concat's inputs in place.
+  Layer* concatInput = nullptr;
+
  protected:
+  // With a folded concat: true when m ran over the concat's inputs in place.
+  // Otherwise the concat first joins its inputs into this layer's input
+  // (*joined false when that failed) and the caller runs m as usual.
+  bool RunOnConcatInputs(core::RunEnv* env, const ConvMember& m, const ConvArgs& a, bool* joined);
   // Input, output, window and bias of this layer for a kernel (weights and
   // activation are filled by the dispatcher). False when a buffer is missing.
   bool MakeArgs(ConvArgs* a);

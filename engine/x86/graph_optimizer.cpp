@@ -76,6 +76,28 @@ void FoldDequantize(Layer* layer, Tensor* in0, Tensor* out0) {
   layer->folded = true;
 }
 
+// A concat whose output only the next layer reads, a 1x1 stride-1
+// convolution without padding: the convolution reads the concat's inputs in
+// place and the concat is skipped, which saves writing the joined tensor and
+// reading it back. (Next layer only, so nothing runs in between that could
+// change the inputs.)
+void FoldConcatIntoConv(const std::vector<Layer*>& layers, size_t i) {
+  auto* concat = dynamic_cast<simd::Concat*>(layers[i]);
+  if (!concat || concat->folded || i + 1 >= layers.size()) return;
+  if (concat->inputs.empty() || concat->outputs.size() != 1) return;
+  Tensor* joined = concat->outputs[0];
+  auto* conv = dynamic_cast<simd::Conv*>(layers[i + 1]);
+  if (!conv || joined->consumers.size() != 1 || joined->consumers[0] != conv) return;
+  if (conv->inputs.size() != 1 || conv->inputs[0] != joined || conv->concatInput) return;
+  if (conv->kernelW != 1 || conv->kernelH != 1 || conv->strideX != 1 || conv->strideY != 1 ||
+      conv->padLeft || conv->padRight || conv->padTop || conv->padBottom || conv->group != 1)
+    return;
+  for (Tensor* t : concat->inputs)
+    if (t == joined) return;
+  conv->concatInput = concat;
+  concat->folded = true;
+}
+
 }  // namespace
 
 bool RunEnv::OptimizeGraph(Net* net) {
@@ -95,6 +117,7 @@ bool RunEnv::OptimizeGraph(Net* net) {
     InPlaceElementwise(layer, out0);
     FoldDequantize(layer, in0, out0);
   }
+  for (size_t i = 0; i < layers.size(); ++i) FoldConcatIntoConv(layers, i);
   for (Layer* l : layers) l->visited = false;
   return true;
 }

@@ -24,8 +24,11 @@ ConvMember ChooseConvMember(const ConvArgs& a, bool inputHasFloat, const KernelF
     if (Fits32(C)) return {Conv1x1X86Block32, kBlock32, true, "1x1 block 32"};
     if (Fits24(C)) return {Conv1x1X86Block24, kBlock24, true, "1x1 block 24"};
     if (Fits16(C)) return {Conv1x1Fma16, kBlock16, true, "1x1 block 16"};
+    if (C < 8) return {Conv1x1X86Block4, kBlock4, true, "1x1 block 4"};
     return {nullptr, 0, false, "declines: 1x1 channels"};
   }
+  if (a.kh == 2 && a.kw == 2 && C <= 4)
+    return {Conv2x2X86Block4, kBlock4, true, "2x2 block 4"};
   if (a.kh != 3 || a.kw != 3) return {nullptr, 0, false, "declines: kernel size"};
   if (Fits16(C) && a.sw == 2 && a.sh == 2 && a.dw == 1 && a.dh == 1 && a.padR == 1 &&
       (Cin == 1 || Cin == 3))
@@ -42,6 +45,8 @@ ConvMember ChooseConvMember(const ConvArgs& a, bool inputHasFloat, const KernelF
     return {Conv3x3X86Block16S2, kBlock16, true, "3x3 stride 2 block 16"};
   if (C == 1 && Cin == 3 && a.sw == 1 && a.padL == 1 && a.dh == 1)
     return {ConvSingleOutputX86, kChannelBlock1, true, "single-output"};
+  if (C == 1 && Cin == 4 && (a.inStride == 0 || a.inStride == 4) && a.sw == 1 && a.dw == 1)
+    return {ConvSingleOutputX86Pairs, kPlain, true, "single-output 4-channel pairs"};
   if (C < 2) return {nullptr, 0, false, "declines: one channel"};
   if (a.sw == 1 && a.padL == 1 && a.dw == 1) return {Conv3x3X86Block4, kBlock4, true, "3x3 block 4"};
   if (C > 4) return {nullptr, 0, false, "declines: 3x3 channels"};

@@ -23,6 +23,9 @@ bool Conv::Forward(core::RunEnv* env) {
   a.weight = weight->data(m.code);
   if (!a.in || !a.weight) return simd::Conv::Forward(env);
   a.act = FuseAttachedRelu(this);
+  bool joined;
+  if (RunOnConcatInputs(env, m, a, &joined)) return true;
+  if (!joined) return false;
   m.kernel(a);
   return true;
 }

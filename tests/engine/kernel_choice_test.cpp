@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/x86/matting_net.h"
+#include "engine/simd/conv.h"
 #include "engine/simd/kernel_choice.h"
 #include "engine/x86/cpu_info.h"
 #include "engine/x86/kernel_choice.h"
@@ -129,15 +130,18 @@ void RunAgainstReference(Family family, ConvArgs a, const ConvMember& m, const F
 }
 
 // Convolution shapes around every row's conditions: channel counts on and
-// off the block sizes, 1 and 3 input channels of a first layer, the 2 -> 1
-// and 4 -> 3 heads, strides, dilations and widths a multiple of 32 or not.
+// off the block sizes, 1 and 3 input channels of a first layer, the 2 -> 1,
+// 4 -> 1 and 4 -> 3 heads, 2x2 kernels, strides, dilations and widths a
+// multiple of 32 or not (32: the 4 -> 1 member's 16- and 8-pixel steps and
+// clipped border pixels in one row).
 std::vector<ConvArgs> ConvShapes() {
   std::vector<ConvArgs> out;
   struct Window { int k, s, pad, padR, d; };
   const Window windows[] = {{1, 1, 0, 0, 1}, {3, 1, 1, 1, 1}, {3, 2, 1, 1, 1},
-                            {3, 2, 1, 0, 1}, {3, 1, 2, 2, 2}, {3, 2, 2, 2, 2}};
+                            {3, 2, 1, 0, 1}, {3, 1, 2, 2, 2}, {3, 2, 2, 2, 2},
+                            {2, 1, 1, 1, 2}, {2, 2, 0, 0, 1}};
   for (int Cin : {1, 2, 3, 4, 8, 16})
-    for (int C : {1, 2, 3, 4, 6, 8, 10, 16, 20, 24, 28, 32, 48})
+    for (int C : {1, 2, 3, 4, 6, 8, 10, 16, 20, 24, 28, 32, 40, 48})
       for (const Window& w : windows)
         for (int W : {13, 32})
           out.push_back(tavro_test::ConvShapeArgs(9, W, Cin, C, w.k, w.k, w.pad, w.padR, w.s, w.d));
@@ -162,6 +166,57 @@ TEST(KernelChoice, ConvolutionMembersRunAndMatchTheReference) {
       EXPECT_TRUE(f.AvxFma()) << id;
       RunAgainstReference(Family::kConv, a, x, Relu(), id);
     }
+}
+
+TEST(KernelChoice, OneByOneMembersReadTheirInputInChannelSlices) {
+  // The input as separate slices (a concat's inputs read in place): each
+  // member that accepts them matches the reference on the joined input.
+  int accepted = 0;
+  for (const KernelFeatures& f : RunnableFeatureSets())
+    for (int Cin : {3, 16, 28})
+      for (int C : {2, 4, 6, 8, 16, 24, 32, 48})
+        for (int x86 = 0; x86 < 2; ++x86) {
+          ConvArgs a = tavro_test::ConvShapeArgs(5, 7, Cin, C, 1, 1, 0, 0, 1, 1);
+          const ConvMember m = x86 ? x86::ChooseConvMember(a, true, f)
+                                   : simd::ChooseConvMember(a, false, f);
+          if (!m.kernel) continue;
+          const std::string id = Describe(a, f, m.name) + (x86 ? " x86" : "") + " slices";
+          const int cuts[3] = {1, Cin / 2 + 1, Cin};  // slices of 1, Cin / 2 and the rest
+          const size_t pixels = size_t(a.H) * a.W;
+          std::vector<std::vector<float>> parts;
+          std::vector<simd::ChannelSlice> slices;
+          std::vector<float> joined(pixels * Cin);
+          for (int i = 0, k0 = 0; i < 3; k0 = cuts[i++]) {
+            const int c = cuts[i] - k0;
+            parts.push_back(Random(pixels * c, 60 + i));
+            for (size_t p = 0; p < pixels; ++p)
+              for (int k = 0; k < c; ++k) joined[p * Cin + k0 + k] = parts.back()[p * c + k];
+          }
+          for (int i = 0, k0 = 0; i < 3; k0 = cuts[i++])
+            slices.push_back({parts[i].data(), cuts[i] - k0});
+          auto w = Random(size_t(C) * Cin, 64);
+          auto bias = Random(C, 65);
+          std::vector<float> ref(pixels * C), got(pixels * C + 64, -777.f);
+          auto plain = Pack(w, C, 1, 1, Cin, kPlain);
+          a.in = joined.data();
+          a.bias = bias.data();
+          a.weight = plain.data();
+          a.out = ref.data();
+          ConvReference(a);
+          for (float& v : ref) v = ApplyFusedScalar(Relu(), v);
+          auto packed = Pack(w, C, 1, 1, Cin, m.code);
+          a.weight = packed.data();
+          a.out = got.data();
+          a.act = Relu();
+          if (!simd::RunOnChannelSlices(m, a, slices.data(), 3)) {
+            EXPECT_EQ(got[0], -777.f) << id;  // declined: nothing written
+            continue;
+          }
+          ++accepted;
+          got.resize(ref.size());
+          ExpectNear(got, ref, 1e-4f, id.c_str());
+        }
+  EXPECT_GT(accepted, 0);
 }
 
 TEST(KernelChoice, DepthwiseAndGroupedMembersRunAndMatchTheReference) {

@@ -238,21 +238,24 @@ TEST(ElementwiseKernels, ByteBoundaries) {
   NormalizeBytes(px, 1, 3, 4, mean, scale, -0.5f, y4);
   EXPECT_EQ(y4[3], -0.5f);
 
-  // Many pixels into four channels (the network's input, one register per
-  // pixel): every value exactly the scalar formula, the fourth channel the
-  // fill, nothing written past the last pixel, nothing read past the input.
-  for (int n : {2, 3, 17}) {
-    std::vector<uint8_t> bytes(size_t(n) * 3);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 89 + 7);
-    std::vector<float> y(size_t(n) * 4 + 4, 9.f);
-    NormalizeBytes(bytes.data(), n, 3, 4, mean, scale, -0.5f, y.data());
-    for (int p = 0; p < n; ++p) {
-      for (int c = 0; c < 3; ++c)
-        EXPECT_EQ(y[p * 4 + c], (float(bytes[p * 3 + c]) - mean[c]) * scale[c]) << n << " " << p;
-      EXPECT_EQ(y[p * 4 + 3], -0.5f);
+  // Many pixels into four channels (one register per pixel) and into three
+  // (four pixels per step, the network's input): every value exactly the
+  // scalar formula, the fourth channel the fill, nothing written past the
+  // last pixel, nothing read past the input.
+  for (int Cout : {3, 4})
+    for (int n : {2, 3, 5, 6, 7, 10, 17}) {
+      std::vector<uint8_t> bytes(size_t(n) * 3);
+      for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 89 + 7);
+      std::vector<float> y(size_t(n) * Cout + 4, 9.f);
+      NormalizeBytes(bytes.data(), n, 3, Cout, mean, scale, -0.5f, y.data());
+      for (int p = 0; p < n; ++p) {
+        for (int c = 0; c < 3; ++c)
+          EXPECT_EQ(y[p * Cout + c], (float(bytes[p * 3 + c]) - mean[c]) * scale[c])
+              << Cout << " " << n << " " << p;
+        if (Cout == 4) EXPECT_EQ(y[p * 4 + 3], -0.5f);
+      }
+      for (int i = 0; i < 4; ++i) EXPECT_EQ(y[size_t(n) * Cout + i], 9.f);
     }
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(y[size_t(n) * 4 + i], 9.f);
-  }
 }
 
 TEST(ActivationKernels, VectorPartApproximatesScalarPartIsExact) {
