@@ -11,6 +11,7 @@
 #include <opencv2/video/tracking.hpp>
 
 #include "matting/flow_pair.h"
+#include "matting/frame_buffers.h"
 #include "matting/image_ops.h"
 #include "matting/matting_records.h"
 
@@ -76,7 +77,7 @@ class MattingFrame {
   int32_t blurWidth() const { return blurWidth_; }
   int32_t outRowsWidth() const { return outRowsWidth_; }
   const uint16_t* outRows() const { return outRows_.get(); }
-  const uint8_t* prevMask() const { return prevMask_.get(); }
+  const uint8_t* prevMask() const { return buf_.prevMask.get(); }
   const cv::Mat& curGray() const { return curGray_; }
   const cv::Mat& prevGray() const { return prevGray_; }
 
@@ -95,31 +96,33 @@ class MattingFrame {
   // memory; the share's products are then not to be used.
   bool DoThreadShare();
   // Process without the failure handling: may throw (allocation failures in
-  // the network or in OpenCV).
+  // the network or in OpenCV). Runs the stages below in order.
   int32_t ProcessFrame(const ImageDesc* desc, uint8_t* maskData,
                        int32_t maskWidth, int32_t maskHeight, int32_t reset);
+  // The frame scaled to the work size as I420, then packed B,G,R for the
+  // network; false when a scaling step could not get its memory.
+  bool PreResize(const ImageDesc& desc);
+  // Hands the MattingThread its share (flow, skin map), runs the network on
+  // this thread meanwhile and scales its mask to the work size, then waits
+  // for the share. False when either part failed.
+  bool InferBesideThreadShare(int32_t* result);
+  // Fuses the network mask with the previous mask carried along the flow
+  // (the first frame of a run only seeds the history).
+  void FuseFlow();
+  // The work mask to the caller's mask size, then the media filter's final
+  // cut and 5x5 blur; false when scaling could not get its memory.
+  bool ScaleOut(uint8_t* maskData, int32_t maskWidth, int32_t maskHeight);
   // Blocks until the MattingThread has finished the share it was handed,
   // so that nothing it reads (the caller's frame) is left before it is done.
   void WaitForThreadShare();
   void WarpWithFlow();
   void ResetBlurState();
 
-  template <class T>
-  using Buffer = std::shared_ptr<T[]>;
-
   int32_t workWidth_ = 240, workHeight_ = 240;
   int32_t netWidth_ = 240, netHeight_ = 240;
   int32_t maskWidth_ = 240, maskHeight_ = 240;
 
-  Buffer<uint8_t> rgbImage_, chromaUV_, workI420_;
-  Buffer<uint16_t> columnIndex_, rowIndex_;
-  Buffer<int16_t> targetX_, targetY_;
-  Buffer<int16_t> forwardFlow_, backwardFlow_, backwardAtTarget_;
-  Buffer<uint16_t> gaussRows_;
-  Buffer<uint8_t> validMap_, landed_, prevMask_, gaussMask_, warpedMask_,
-      skinMap_, workMask_;
-  Buffer<uint8_t> medianPad_, dilateRows_, netOutput_;
-  Buffer<float> fusionWeight_;
+  FrameBuffers buf_;
   Buffer<uint16_t> outRows_;
   int32_t outRowsWidth_ = 0;
 

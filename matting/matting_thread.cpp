@@ -98,9 +98,9 @@ bool MattingFrame::DoThreadShare() {
     if (!firstFrame_) WarpWithFlow();
   }
   if (mediaFilter_) {
-    uint8_t* u = chromaUV_.get();
+    uint8_t* u = buf_.chromaUV.get();
     uint8_t* v = u + m;
-    const ImageDesc work = I420Desc(workI420_.get(), W, H);
+    const ImageDesc work = I420Desc(buf_.workI420.get(), W, H);
     if (W / 2 >= 1 && H / 2 >= 1) {
       if (ScaleImage(PlaneDesc(work.planes[1], W / 2, H / 2, W / 2),
                      PlaneDesc(u, W, H, W), kScaleBilinear) != 0 ||
@@ -110,7 +110,7 @@ bool MattingFrame::DoThreadShare() {
     } else {
       std::memset(u, 128, 2 * m);
     }
-    DetectSkin(u, v, skinMap_.get(), dilateRows_.get(), W, H, W);
+    DetectSkin(u, v, buf_.skinMap.get(), buf_.dilateRows.get(), W, H, W);
   }
   return true;
 }
@@ -129,23 +129,23 @@ void MattingFrame::WarpWithFlow() {
   }
   std::memcpy(prevGray_.data, curGray_.data, m);
 
-  std::memset(landed_.get(), 0, m);
-  std::memset(validMap_.get(), 1, m);
-  std::memset(warpedMask_.get(), 0, m);
-  float* weight = fusionWeight_.get();
+  std::memset(buf_.landed.get(), 0, m);
+  std::memset(buf_.validMap.get(), 1, m);
+  std::memset(buf_.warpedMask.get(), 0, m);
+  float* weight = buf_.fusionWeight.get();
   for (size_t i = 0; i < m; ++i) weight[i] = kMovingWeight;
 
-  InterleaveFlow(fwd, forwardFlow_.get(), W, H);
-  InterleaveFlow(bwd, backwardFlow_.get(), W, H);
-  FlowTargets(fwd, columnIndex_.get(), validMap_.get(), targetX_.get(), W, H, W,
+  InterleaveFlow(fwd, buf_.forwardFlow.get(), W, H);
+  InterleaveFlow(bwd, buf_.backwardFlow.get(), W, H);
+  FlowTargets(fwd, buf_.columnIndex.get(), buf_.validMap.get(), buf_.targetX.get(), W, H, W,
               FlowAxis::kX);
-  FlowTargets(fwd + m, rowIndex_.get(), validMap_.get(), targetY_.get(), W, H, H,
+  FlowTargets(fwd + m, buf_.rowIndex.get(), buf_.validMap.get(), buf_.targetY.get(), W, H, H,
               FlowAxis::kY);
-  SampleBackwardFlow(backwardFlow_.get(), backwardAtTarget_.get(), targetX_.get(),
-                     targetY_.get(), validMap_.get(), W, H);
-  WarpPreviousMask(forwardFlow_.get(), backwardAtTarget_.get(), prevMask_.get(),
-                   warpedMask_.get(), validMap_.get(), landed_.get(),
-                   targetX_.get(), targetY_.get(), fusionWeight_.get(),
+  SampleBackwardFlow(buf_.backwardFlow.get(), buf_.backwardAtTarget.get(), buf_.targetX.get(),
+                     buf_.targetY.get(), buf_.validMap.get(), W, H);
+  WarpPreviousMask(buf_.forwardFlow.get(), buf_.backwardAtTarget.get(), buf_.prevMask.get(),
+                   buf_.warpedMask.get(), buf_.validMap.get(), buf_.landed.get(),
+                   buf_.targetX.get(), buf_.targetY.get(), buf_.fusionWeight.get(),
                    kConsistencyThreshold, W, H);
 }
 
