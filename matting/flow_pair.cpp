@@ -46,6 +46,11 @@ int16_t SaturateRound(float v) {
 bool RunDis(cv::DISOpticalFlow& dis, const cv::Mat& from, const cv::Mat& to,
             cv::Mat& flow) {
   try {
+    // DIS takes a flow matrix of the right size as its starting guess; each
+    // search must see only its two level images, not the previous search's
+    // answer (the other direction, or the last frame), so it writes into a
+    // fresh matrix.
+    flow.release();
     dis.calc(from, to, flow);
     return flow.type() == CV_32FC2 && flow.rows == from.rows && flow.cols == from.cols;
   } catch (...) {

@@ -189,3 +189,33 @@ TEST(FlowPair, LevelAndIdenticalImages) {
   ComputeFlowPair(*dis, 3, g.data(), g.data(), 4, 4, tiny.data(), tiny.data(), scratch);
   for (int16_t v : tiny) EXPECT_EQ(v, 0);
 }
+
+TEST(FlowPair, EachSearchIgnoresWhatTheScratchHeldBefore) {
+  // A textured picture and the same picture moved 5 columns right: the pair
+  // computed with a scratch flow that holds a wrong field must equal the pair
+  // computed with a fresh scratch, and the backward search must not start
+  // from the forward one.
+  const int w = 320, h = 224;
+  std::vector<uint8_t> a(w * h), b(w * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      a[y * w + x] = uint8_t((x * 7 + y * 3) ^ (x * y >> 3));
+      const int sx = x - 5 < 0 ? 0 : x - 5;
+      b[y * w + x] = uint8_t((sx * 7 + y * 3) ^ (sx * y >> 3));
+    }
+  auto dis = CreateFlowObject(3);
+  ASSERT_TRUE(dis);
+  std::vector<int16_t> fwd(2 * w * h), bwd(2 * w * h), fwd2(2 * w * h), bwd2(2 * w * h);
+  FlowScratch fresh;
+  ComputeFlowPair(*dis, 3, a.data(), b.data(), w, h, fwd.data(), bwd.data(), fresh);
+  FlowScratch stale;
+  stale.levelFlow.create(h >> 3, w >> 3, CV_32FC2);
+  stale.levelFlow.setTo(cv::Scalar(-7.f, 9.f));
+  ComputeFlowPair(*dis, 3, a.data(), b.data(), w, h, fwd2.data(), bwd2.data(), stale);
+  EXPECT_EQ(fwd, fwd2);
+  EXPECT_EQ(bwd, bwd2);
+  // The same pair again on the used scratch: the same answer.
+  ComputeFlowPair(*dis, 3, a.data(), b.data(), w, h, fwd2.data(), bwd2.data(), fresh);
+  EXPECT_EQ(fwd, fwd2);
+  EXPECT_EQ(bwd, bwd2);
+}
