@@ -1,40 +1,23 @@
 #include "host/module_session.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
-#include <climits>
 #include <cstring>
-#include <filesystem>
+
+#include "host/module_library.h"
 
 namespace tavro_host {
 
 namespace {
 constexpr char kProvider[] = "video_segmentation_provider";
 constexpr char kExtension[] = "PortraitSegmentation";
-constexpr char kModuleFile[] = "libtavro_segmentation_extension.so";
 }  // namespace
-
-std::string DefaultModulePath() {
-  char exe[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-  if (n <= 0) return kModuleFile;
-  exe[n] = '\0';
-  const std::filesystem::path dir = std::filesystem::path(exe).parent_path();
-  return (dir.parent_path() / "lib" / kModuleFile).string();
-}
 
 ModuleSession::~ModuleSession() { close(); }
 
 bool ModuleSession::open(const std::string& modulePath,
                          const std::string& configsJson, std::string* error) {
   close();
-  handle_ = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle_) {
-    const char* why = dlerror();
-    *error = "cannot load " + modulePath + ": " + (why ? why : "unknown error");
-    return false;
-  }
+  handle_ = OpenModuleLibrary(modulePath, error);
+  if (!handle_) return false;
   tavro_rtc::RunPendingRegistrations();
   provider_ = tavro_rtc::FindProvider(kProvider);
   if (!provider_) {
@@ -83,7 +66,8 @@ int32_t ModuleSession::process(I420Image& frame, std::vector<uint8_t>& mask) {
 std::string ModuleSession::version() const {
   if (!handle_) return "";
   using VersionFn = const char* (*)();
-  auto fn = reinterpret_cast<VersionFn>(dlsym(handle_, "Get_Matting_Version"));
+  auto fn = reinterpret_cast<VersionFn>(
+      ModuleLibrarySymbol(handle_, "Get_Matting_Version"));
   const char* text = fn ? fn() : nullptr;
   return text ? text : "";
 }
@@ -100,7 +84,7 @@ void ModuleSession::close() {
   }
   tavro_rtc::ShutdownHost();
   if (handle_) {
-    dlclose(handle_);
+    CloseModuleLibrary(handle_);
     handle_ = nullptr;
   }
 }

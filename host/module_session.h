@@ -18,7 +18,7 @@ class ModuleSession {
   ModuleSession(const ModuleSession&) = delete;
   ModuleSession& operator=(const ModuleSession&) = delete;
 
-  // dlopen()s the module, runs its registration, creates the filter, applies
+  // Loads the module, runs its registration, creates the filter, applies
   // configsJson to "configs", enables and starts it. False with *error set
   // when any step fails.
   bool open(const std::string& modulePath, const std::string& configsJson,
@@ -38,7 +38,8 @@ class ModuleSession {
   tavro_rtc::VideoFilter* filter_ = nullptr;
 };
 
-// Where the module lives when not given: ../lib next to this program.
+// Where the module lives when not given: ../lib next to this program, or
+// this program's own folder on Windows.
 std::string DefaultModulePath();
 
 }  // namespace tavro_host
