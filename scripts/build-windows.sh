@@ -164,7 +164,10 @@ log "project: $(( $(date +%s) - t1 )) s; DLLs and programs in $build/bin/"
 
 if [ $run_tests -eq 1 ]; then
   t2=$(date +%s)
-  (cd "$build" && ctest --output-on-failure -j "$jobs")
+  # One retry per failing test: under Wine one matting pipeline case has been
+  # seen to die with SIGSEGV at process exit after it passed, a few times in a
+  # hundred runs; not yet traced to Wine or to us (docs/WINDOWS.md).
+  (cd "$build" && ctest --output-on-failure -j "$jobs" --repeat until-pass:2)
   log "tests under Wine: $(( $(date +%s) - t2 )) s"
 fi
 log "total: $(( $(date +%s) - t0 )) s"
