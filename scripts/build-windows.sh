@@ -48,7 +48,9 @@ fetch_source() {  # package version
   local pkg=$1 ver=$2
   mkdir -p "$deps/src"
   if ! ls "$deps/src/${pkg}_${ver%-*}"*.orig.tar.* >/dev/null 2>&1; then
-    if ! apt-cache showsrc "$pkg" 2>/dev/null | grep -qx "Version: $ver"; then
+    # grep reads to the end (no -q): an early exit would make apt-cache fail
+    # with SIGPIPE under pipefail.
+    if ! apt-cache showsrc "$pkg" 2>/dev/null | grep -x "Version: $ver" >/dev/null; then
       [ "$(id -u)" -eq 0 ] || { echo "need root to add a deb-src entry" >&2; exit 1; }
       log "adding Debian source entries"
       printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
