@@ -3,6 +3,11 @@
 
 #include <cstring>
 
+// Windows builds define this as __declspec(dllexport).
+#ifndef TAVRO_MODULE_EXPORT
+#define TAVRO_MODULE_EXPORT __attribute__((visibility("default")))
+#endif
+
 namespace tavro {
 
 namespace {
@@ -22,7 +27,7 @@ const char* GetMattingVersionText() {
 
 }  // namespace tavro
 
-extern "C" __attribute__((visibility("default"))) const char*
+extern "C" TAVRO_MODULE_EXPORT const char*
 Get_Matting_Version() {
   return tavro::GetMattingVersionText();
 }

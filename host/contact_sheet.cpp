@@ -72,7 +72,9 @@ cv::Mat ContactSheet::render() const {
 
 bool ContactSheet::save(const std::string& path) const {
   cv::Mat sheet = render();
-  if (sheet.empty()) return false;
+  // imwrite throws for a format this OpenCV cannot write (the Windows build
+  // has no PNG or JPEG encoder); report it as a failed save instead.
+  if (sheet.empty() || !cv::haveImageWriter(path)) return false;
   return cv::imwrite(path, sheet);
 }
 

@@ -102,8 +102,8 @@ cv::Mat RenderDemoFrame(int index, int width, int height) {
   cv::Mat img(height, width, CV_8UC3);
   DrawBackground(img);
   const double t = index / double(kDemoFrames);
-  const double cx = width * (0.5 + 0.18 * std::sin(2 * M_PI * t));
-  DrawPerson(img, cx, std::sin(4 * M_PI * t));
+  const double cx = width * (0.5 + 0.18 * std::sin(2 * CV_PI * t));
+  DrawPerson(img, cx, std::sin(4 * CV_PI * t));
   return img;
 }
 

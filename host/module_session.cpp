@@ -1,25 +1,20 @@
 #include "host/module_session.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <thread>
 
 #include <rapidjson/document.h>
+
+#include "host/module_library.h"
 
 namespace tavro_host {
 
 namespace {
 constexpr char kProvider[] = "video_segmentation_provider";
 constexpr char kExtension[] = "PortraitSegmentation";
-constexpr char kModuleFile[] = "libtavro_segmentation_extension.so";
-
 // Sessions of one process share the loaded module and the host's provider
 // registry: the registry is shut down only when the last session closes.
 std::mutex& LoadMutex() {
@@ -34,15 +29,6 @@ void CopyPlane(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride,
     std::memcpy(dst + size_t(y) * dstStride, src + size_t(y) * srcStride, width);
 }
 }  // namespace
-
-std::string DefaultModulePath() {
-  char exe[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-  if (n <= 0) return kModuleFile;
-  exe[n] = '\0';
-  const std::filesystem::path dir = std::filesystem::path(exe).parent_path();
-  return (dir.parent_path() / "lib" / kModuleFile).string();
-}
 
 bool PreferEfficiencyAfter(const std::string& configsJson, bool current) {
   rapidjson::Document doc;
@@ -81,12 +67,8 @@ bool ModuleSession::open(const std::string& modulePath,
     std::lock_guard<std::mutex> lock(LoadMutex());
     ++openSessions;
     counted_ = true;
-    handle_ = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) {
-      const char* why = dlerror();
-      *error = "cannot load " + modulePath + ": " + (why ? why : "unknown error");
-      return false;  // close() still counts this session out
-    }
+    handle_ = OpenModuleLibrary(modulePath, error);
+    if (!handle_) return false;  // close() still counts this session out
     tavro_rtc::RunPendingRegistrations();
     provider_ = tavro_rtc::FindProvider(kProvider);
   }
@@ -162,7 +144,8 @@ int32_t ModuleSession::process(const PlaneSet& frame, bool writeBack,
 std::string ModuleSession::version() const {
   if (!handle_) return "";
   using VersionFn = const char* (*)();
-  auto fn = reinterpret_cast<VersionFn>(dlsym(handle_, "Get_Matting_Version"));
+  auto fn = reinterpret_cast<VersionFn>(
+      ModuleLibrarySymbol(handle_, "Get_Matting_Version"));
   const char* text = fn ? fn() : nullptr;
   return text ? text : "";
 }
@@ -183,7 +166,7 @@ void ModuleSession::close() {
     if (--openSessions == 0) tavro_rtc::ShutdownHost();
   }
   if (handle_) {
-    dlclose(handle_);
+    CloseModuleLibrary(handle_);
     handle_ = nullptr;
   }
 }

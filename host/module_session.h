@@ -33,7 +33,7 @@ class ModuleSession {
   ModuleSession(const ModuleSession&) = delete;
   ModuleSession& operator=(const ModuleSession&) = delete;
 
-  // dlopen()s the module, runs its registration, creates the filter, applies
+  // Loads the module, runs its registration, creates the filter, applies
   // configsJson to "configs", enables and starts it. False with *error set
   // when any step fails. Several sessions may be open at once in a process
   // (they share the loaded module).
@@ -89,7 +89,8 @@ bool PreferEfficiencyAfter(const std::string& configsJson, bool current);
 int32_t WaitForWarmup(const std::function<int32_t(std::vector<uint8_t>&)>& resend,
                       int waitMs, std::vector<uint8_t>& mask, int32_t result);
 
-// Where the module lives when not given: ../lib next to this program.
+// Where the module lives when not given: ../lib next to this program, or
+// this program's own folder on Windows.
 std::string DefaultModulePath();
 
 }  // namespace tavro_host

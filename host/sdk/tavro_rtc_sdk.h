@@ -22,7 +22,16 @@
 #include <cstdint>
 
 // Everything declared with this leaves (or is imported from) the SDK library.
+// Windows builds define it as __declspec(dllexport) inside the SDK and
+// __declspec(dllimport) for its users.
+#ifndef TAVRO_SDK_API
 #define TAVRO_SDK_API __attribute__((visibility("default")))
+#endif
+// The two functions the module imports. The Windows SDK exports them by
+// ordinal only (its .def file), so there they carry no export mark.
+#ifndef TAVRO_SDK_ORDINAL_API
+#define TAVRO_SDK_ORDINAL_API TAVRO_SDK_API
+#endif
 
 namespace tavro_rtc {
 
@@ -161,11 +170,11 @@ typedef void (*ProviderRegistrationCallback)(void* hostContext);
 extern "C" {
 
 // Ordinal 9: remembers a provider name and its registration callback.
-TAVRO_SDK_API int32_t tavro_sdk_register_extension_provider(
+TAVRO_SDK_ORDINAL_API int32_t tavro_sdk_register_extension_provider(
     const char* providerName, tavro_rtc::ProviderRegistrationCallback callback);
 
 // Ordinal 7: the extension control for a registration call, or null.
-TAVRO_SDK_API tavro_rtc::ExtensionControl* tavro_sdk_get_extension_control(
+TAVRO_SDK_ORDINAL_API tavro_rtc::ExtensionControl* tavro_sdk_get_extension_control(
     void* hostContext);
 
 }  // extern "C"

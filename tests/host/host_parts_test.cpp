@@ -66,6 +66,7 @@ TEST(ContactSheet, KeepsEvenlySpacedFramesOfALongRun) {
   cv::Mat img = sheet.render();
   ASSERT_FALSE(img.empty());
   EXPECT_EQ(ContactSheet().render().empty(), true);
+  EXPECT_FALSE(sheet.save("sheet.no-such-image-format"));
 }
 
 TEST(DemoClip, PersonMovesInTheFrame) {

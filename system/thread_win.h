@@ -1,0 +1,73 @@
+// ThreadWrapper on Win32 threads (Windows builds).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "system/critical_section_wrapper.h"
+#include "system/event_wrapper.h"
+#include "system/thread_wrapper.h"
+
+namespace TavroRTCMP {
+
+// State shared by the wrapper and the running body; whichever lets go last
+// destroys it, so either may end first.
+struct ThreadData {
+  ThreadData(std::function<bool()> fn, int prio, const char* threadName);
+  // Closes the thread handle and releases the event, the lock and the
+  // callable.
+  ~ThreadData();
+
+  std::function<bool()> callable;  // emptied by Stop; guarded by lock
+  std::atomic<bool> alive{false};  // the body keeps calling while true
+  bool dead = true;                // the body has finished; guarded by lock
+  int32_t priority;
+  std::unique_ptr<EventWrapper> startEvent;
+  std::unique_ptr<CriticalSectionWrapper> lock;
+  HANDLE handle = nullptr;
+  uint32_t threadId = 0;
+  std::string name;
+  // Result of the body's COM initialisation; 1 while none is outstanding.
+  // Kept here rather than in the wrapper because the body may outlive it.
+  long coInitResult = 1;
+};
+
+class ThreadWindows final : public ThreadWrapper {
+ public:
+  ThreadWindows(std::function<bool()> fn, int priority, const char* name);
+  // Drops this wrapper's share of the state only; the thread keeps running.
+  ~ThreadWindows() override;
+
+  void RequestStop() override;
+  bool Start(uint32_t& threadId) override;
+  bool SetAffinity(const int32_t* processors, int32_t count) override;
+  bool Stop() override;
+
+  // The thread body; holds its own share of the state while it runs.
+  static void Run(std::shared_ptr<ThreadData> data);
+
+ private:
+  std::shared_ptr<ThreadData> data_;
+};
+
+// Maps priority 1..5 to THREAD_PRIORITY_BELOW_NORMAL .. TIME_CRITICAL;
+// returns false (and leaves *winPriority alone) for other values.
+bool WindowsPriorityFor(int priority, int* winPriority);
+
+// The affinity mask for a list of processors: bit n for processor n; numbers
+// outside the mask's width are skipped.
+DWORD_PTR AffinityMaskFor(const int32_t* processors, int32_t count);
+
+// The one thread name whose body runs inside a COM multithreaded apartment.
+constexpr char kComThreadName[] = "EngineMonitorThread";
+
+// Names the calling thread for debuggers: raises the debugger naming
+// exception (0x406D1388) and swallows it when no debugger takes it.
+void NameCurrentThread(const char* name);
+
+}  // namespace TavroRTCMP
