@@ -213,14 +213,18 @@ TEST_F(WrapperTest, FinishedWarmupThreadsAreJoinedAsNewOnesStart) {
   EXPECT_EQ(Run(16, 16), 1);
   FinishWarmup(kWarmed);
   SegmentationConfig c = wrapper->config();
+  // A warm-up that has said its last word may not have ended yet when the
+  // next one starts (on a loaded machine it can lose the processor for a
+  // while), so a few may be held at once; without the joining all 101 are.
+  constexpr size_t kFewHeld = 8;
   for (int i = 0; i < 100; ++i) {
     c.netWidth = i % 2 ? 320 : 224;
     wrapper->setConfig(c);
     EXPECT_EQ(Run(16, 16), 1);
-    EXPECT_LE(wrapper->heldWarmupThreadCount(), 3u);
+    EXPECT_LE(wrapper->heldWarmupThreadCount(), kFewHeld);
     FinishWarmup(kWarmed);
     EXPECT_EQ(Run(16, 16), 0);
   }
   EXPECT_EQ(wrapper->warmupThreadCount(), 101u);
-  EXPECT_LE(wrapper->heldWarmupThreadCount(), 3u);
+  EXPECT_LE(wrapper->heldWarmupThreadCount(), kFewHeld);
 }
