@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/matting_net.h"
+#include "engine/x86/matting_net.h"
 
 namespace TAVROMATTING {
 
