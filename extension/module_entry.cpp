@@ -4,7 +4,7 @@
 
 #include "extension/ref_counted_object.h"
 #include "extension/seg_extension_provider.h"
-#include "host/sdk/tavro_rtc_sdk.h"
+#include "sdk/tavro_rtc_sdk.h"
 
 namespace tavro {
 

@@ -3,7 +3,7 @@
 // "PortraitSegmentation", and makes a new video filter for each request.
 #pragma once
 
-#include "host/sdk/tavro_rtc_sdk.h"
+#include "sdk/tavro_rtc_sdk.h"
 
 namespace tavro {
 

@@ -10,7 +10,7 @@
 #include <mutex>
 
 #include "extension/video_segmentation_wrapper.h"
-#include "host/sdk/tavro_rtc_sdk.h"
+#include "sdk/tavro_rtc_sdk.h"
 
 namespace tavro {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "extension/matting_interface.h"
-#include "host/sdk/tavro_rtc_sdk.h"
+#include "sdk/tavro_rtc_sdk.h"
 
 namespace tavro_test {
 

@@ -8,7 +8,7 @@
 
 #include "extension/ref_counted_object.h"
 #include "extension/seg_video_filter.h"
-#include "host/sdk/sdk_host.h"
+#include "sdk/sdk_host.h"
 #include "tests/extension/fakes.h"
 
 using tavro::RefCountedObject;

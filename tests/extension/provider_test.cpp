@@ -7,7 +7,7 @@
 #include "extension/ref_counted_object.h"
 #include "extension/seg_extension_provider.h"
 #include "extension/version.h"
-#include "host/sdk/sdk_host.h"
+#include "sdk/sdk_host.h"
 #include "tests/extension/fakes.h"
 
 using tavro::RefCountedObject;

@@ -9,7 +9,7 @@
 
 #include "extension/matting_interface.h"
 #include "extension/video_segmentation_wrapper.h"
-#include "host/sdk/tavro_rtc_sdk.h"
+#include "sdk/tavro_rtc_sdk.h"
 #include "system/event_wrapper.h"
 #include "system/thread_wrapper.h"
 

@@ -26,7 +26,7 @@
 #include "host/demo_clip.h"
 #include "host/i420_image.h"
 #include "host/module_session.h"
-#include "host/sdk/sdk_host.h"
+#include "sdk/sdk_host.h"
 #include "tests/faults/fault_shim.h"
 
 namespace {

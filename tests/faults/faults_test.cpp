@@ -13,7 +13,7 @@
 #include "extension/ref_counted_object.h"
 #include "extension/seg_video_filter.h"
 #include "extension/video_segmentation_wrapper.h"
-#include "host/sdk/sdk_host.h"
+#include "sdk/sdk_host.h"
 #include "matting/matting_frame.h"
 #include "tests/extension/fakes.h"
 #include "tests/faults/fault_shim.h"

@@ -11,7 +11,7 @@
 #include <set>
 #include <string>
 
-#include "host/sdk/sdk_host.h"
+#include "sdk/sdk_host.h"
 
 namespace {
 

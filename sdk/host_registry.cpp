@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/sdk/sdk_host.h"
+#include "sdk/sdk_host.h"
 
 namespace tavro_rtc {
 namespace {

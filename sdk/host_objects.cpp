@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/sdk/sdk_host.h"
+#include "sdk/sdk_host.h"
 
 namespace tavro_rtc {
 

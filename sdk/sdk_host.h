@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/sdk/tavro_rtc_sdk.h"
+#include "sdk/tavro_rtc_sdk.h"
 
 namespace tavro_rtc {
 
