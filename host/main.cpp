@@ -28,6 +28,136 @@ double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
+// One run of the host: the frame source, the filter session (and a second
+// one with bokeh for the contact sheet's third column), and what the frames
+// are written to and measured by.
+class HostRun {
+ public:
+  explicit HostRun(const HostOptions& opt) : opt_(opt) {}
+
+  // Opens the source, the module and the outputs; false (with a message on
+  // stderr) when the source or the module cannot be opened.
+  bool open();
+  // Passes every frame (up to --frames) through the filter.
+  void run();
+  // Closes the sessions, reports, and returns the exit code.
+  int finish();
+
+ private:
+  // The first frame, with --warmup-wait, is resent until the warm-up gives
+  // a mask or the wait ends.
+  int32_t filterFrame(I420Image& frame, const I420Image& original);
+  cv::Mat bokehColumn(const I420Image& original);
+
+  const HostOptions& opt_;
+  std::unique_ptr<FrameSource> source_;
+  std::string module_;
+  ModuleSession session_, bokehSession_;
+  std::unique_ptr<VideoOutput> maskOut_, frameOut_;
+  ContactSheet sheet_;
+  FlickerMeter flicker_;
+  std::vector<uint8_t> mask_;
+  int frames_ = 0, processed_ = 0;
+  double filterMs_ = 0;
+};
+
+bool HostRun::open() {
+  std::string error;
+  source_ = opt_.demo ? OpenDemoSource() : OpenFrameSource(opt_.input, &error);
+  if (!source_) {
+    std::fprintf(stderr, "tavro-host: %s\n", error.c_str());
+    return false;
+  }
+  module_ = opt_.modulePath.empty() ? DefaultModulePath() : opt_.modulePath;
+  if (!session_.open(module_, opt_.configs, &error)) {
+    std::fprintf(stderr, "tavro-host: %s\n", error.c_str());
+    return false;
+  }
+  std::fprintf(stderr, "tavro-host: module %s, version %s\n", module_.c_str(),
+               session_.version().c_str());
+  if (!opt_.maskOut.empty())
+    maskOut_.reset(new VideoOutput(opt_.maskOut, source_->fps(), true));
+  if (!opt_.output.empty()) frameOut_.reset(new VideoOutput(opt_.output, source_->fps(), false));
+  if (!opt_.sheet.empty()) {
+    if (bokehSession_.open(module_, opt_.configs, &error))
+      bokehSession_.setConfigs("{\"bokeh\":true}");
+    else
+      std::fprintf(stderr, "tavro-host: the sheet has no bokeh column: %s\n", error.c_str());
+  }
+  return true;
+}
+
+int32_t HostRun::filterFrame(I420Image& frame, const I420Image& original) {
+  auto t0 = Clock::now();
+  int32_t result = session_.process(frame, mask_);
+  filterMs_ += Ms(Clock::now() - t0);
+  if (frames_ == 0 && opt_.warmupWaitMs > 0) {
+    const auto resend = [&](std::vector<uint8_t>& m) {
+      frame = original;
+      return session_.process(frame, m);
+    };
+    result = WaitForWarmup(resend, opt_.warmupWaitMs, mask_, result);
+  }
+  return result;
+}
+
+cv::Mat HostRun::bokehColumn(const I420Image& original) {
+  if (!bokehSession_.isOpen()) return cv::Mat();
+  I420Image blurred = original;
+  std::vector<uint8_t> opaque;
+  const auto resend = [&](std::vector<uint8_t>& m) {
+    blurred = original;
+    return bokehSession_.process(blurred, m);
+  };
+  const int32_t r = resend(opaque);
+  if (frames_ == 0 && opt_.warmupWaitMs > 0) WaitForWarmup(resend, opt_.warmupWaitMs, opaque, r);
+  return I420ToBgr(blurred);
+}
+
+void HostRun::run() {
+  int total = source_->total();
+  if (opt_.maxFrames >= 0 && (total < 0 || opt_.maxFrames < total)) total = opt_.maxFrames;
+  ProgressBar progress(source_->hasKnownLength() ? total : 0);
+  I420Image frame;
+  while ((opt_.maxFrames < 0 || frames_ < opt_.maxFrames) && source_->next(frame)) {
+    const I420Image original = frames_ == 0 || !opt_.sheet.empty() ? frame : I420Image();
+    if (filterFrame(frame, original) == 0) ++processed_;
+    if (mask_.size() != frame.lumaSize()) mask_.assign(frame.lumaSize(), 0);
+    if (maskOut_ && maskOut_->ok()) maskOut_->writeMask(mask_.data(), frame.width, frame.height);
+    if (frameOut_ && frameOut_->ok()) frameOut_->writeFrame(frame);
+    if (!opt_.sheet.empty())
+      sheet_.offer(frames_, I420ToBgr(original),
+                   cv::Mat(frame.height, frame.width, CV_8UC1, mask_.data()),
+                   bokehColumn(original));
+    if (opt_.stability) flicker_.add(mask_.data(), frame.width, frame.height);
+    progress.update(++frames_);
+  }
+  progress.finish();
+}
+
+int HostRun::finish() {
+  session_.close();
+  bokehSession_.close();
+  int rc = 0;
+  for (VideoOutput* out : {maskOut_.get(), frameOut_.get()}) {
+    if (out && !out->ok()) {
+      std::fprintf(stderr, "tavro-host: %s\n", out->error().c_str());
+      rc = 1;
+    }
+  }
+  if (!opt_.sheet.empty() && !sheet_.save(opt_.sheet)) {
+    std::fprintf(stderr, "tavro-host: cannot write the contact sheet %s\n", opt_.sheet.c_str());
+    rc = 1;
+  }
+  std::fprintf(stderr, "tavro-host: %d frames, %d processed, %.2f ms per frame in the filter\n",
+               frames_, processed_, frames_ ? filterMs_ / frames_ : 0.0);
+  if (opt_.stability) {
+    std::cout << "flicker: " << std::fixed << std::setprecision(4) << flicker_.flicker()
+              << std::endl;
+  }
+  return rc;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -41,100 +171,8 @@ int main(int argc, char** argv) {
     std::fputs(kHostUsage, stdout);
     return 0;
   }
-
-  std::unique_ptr<FrameSource> source =
-      opt.demo ? OpenDemoSource() : OpenFrameSource(opt.input, &error);
-  if (!source) {
-    std::fprintf(stderr, "tavro-host: %s\n", error.c_str());
-    return 1;
-  }
-  ModuleSession session;
-  const std::string module = opt.modulePath.empty() ? DefaultModulePath() : opt.modulePath;
-  if (!session.open(module, opt.configs, &error)) {
-    std::fprintf(stderr, "tavro-host: %s\n", error.c_str());
-    return 1;
-  }
-  std::fprintf(stderr, "tavro-host: module %s, version %s\n", module.c_str(),
-               session.version().c_str());
-
-  std::unique_ptr<VideoOutput> maskOut, frameOut;
-  if (!opt.maskOut.empty()) maskOut.reset(new VideoOutput(opt.maskOut, source->fps(), true));
-  if (!opt.output.empty()) frameOut.reset(new VideoOutput(opt.output, source->fps(), false));
-  ContactSheet sheet;
-  // The sheet's third column: the same frames through a second filter with
-  // "bokeh" on.
-  ModuleSession bokehSession;
-  if (!opt.sheet.empty()) {
-    if (bokehSession.open(module, opt.configs, &error))
-      bokehSession.setConfigs("{\"bokeh\":true}");
-    else
-      std::fprintf(stderr, "tavro-host: the sheet has no bokeh column: %s\n", error.c_str());
-  }
-  FlickerMeter flicker;
-  int total = source->total();
-  if (opt.maxFrames >= 0 && (total < 0 || opt.maxFrames < total)) total = opt.maxFrames;
-  ProgressBar progress(source->hasKnownLength() ? total : 0);
-
-  I420Image frame;
-  std::vector<uint8_t> mask;
-  int frames = 0, processed = 0;
-  double filterMs = 0;
-  while ((opt.maxFrames < 0 || frames < opt.maxFrames) && source->next(frame)) {
-    const I420Image original = frames == 0 || !opt.sheet.empty() ? frame : I420Image();
-    auto t0 = Clock::now();
-    int32_t result = session.process(frame, mask);
-    filterMs += Ms(Clock::now() - t0);
-    if (frames == 0 && opt.warmupWaitMs > 0) {
-      const auto resend = [&](std::vector<uint8_t>& m) {
-        frame = original;
-        return session.process(frame, m);
-      };
-      result = WaitForWarmup(resend, opt.warmupWaitMs, mask, result);
-    }
-    if (result == 0) ++processed;
-    if (mask.size() != frame.lumaSize()) mask.assign(frame.lumaSize(), 0);
-
-    if (maskOut && maskOut->ok()) maskOut->writeMask(mask.data(), frame.width, frame.height);
-    if (frameOut && frameOut->ok()) frameOut->writeFrame(frame);
-    if (!opt.sheet.empty()) {
-      cv::Mat bokeh;
-      if (bokehSession.isOpen()) {
-        I420Image blurred = original;
-        std::vector<uint8_t> opaque;
-        const auto resend = [&](std::vector<uint8_t>& m) {
-          blurred = original;
-          return bokehSession.process(blurred, m);
-        };
-        const int32_t r = resend(opaque);
-        if (frames == 0 && opt.warmupWaitMs > 0) WaitForWarmup(resend, opt.warmupWaitMs, opaque, r);
-        bokeh = I420ToBgr(blurred);
-      }
-      sheet.offer(frames, I420ToBgr(original),
-                  cv::Mat(frame.height, frame.width, CV_8UC1, mask.data()), bokeh);
-    }
-    if (opt.stability) flicker.add(mask.data(), frame.width, frame.height);
-    progress.update(++frames);
-  }
-  progress.finish();
-  session.close();
-  bokehSession.close();
-
-  int rc = 0;
-  for (VideoOutput* out : {maskOut.get(), frameOut.get()}) {
-    if (out && !out->ok()) {
-      std::fprintf(stderr, "tavro-host: %s\n", out->error().c_str());
-      rc = 1;
-    }
-  }
-  if (!opt.sheet.empty() && !sheet.save(opt.sheet)) {
-    std::fprintf(stderr, "tavro-host: cannot write the contact sheet %s\n", opt.sheet.c_str());
-    rc = 1;
-  }
-  std::fprintf(stderr, "tavro-host: %d frames, %d processed, %.2f ms per frame in the filter\n",
-               frames, processed, frames ? filterMs / frames : 0.0);
-  if (opt.stability) {
-    std::cout << "flicker: " << std::fixed << std::setprecision(4) << flicker.flicker()
-              << std::endl;
-  }
-  return rc;
+  HostRun run(opt);
+  if (!run.open()) return 1;
+  run.run();
+  return run.finish();
 }
