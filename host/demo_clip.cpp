@@ -10,6 +10,8 @@ namespace tavro_host {
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+
 // A room-like backdrop: a wall gradient, a window, a shelf with books and a
 // fine wall texture, so the background is neither flat nor person-coloured.
 void DrawBackground(cv::Mat& img) {
@@ -77,10 +79,10 @@ const cv::Mat& DemoPhoto() {
 cv::Mat RenderPhotoFrame(const cv::Mat& photo, double t, int width, int height) {
   const double pw = photo.cols, ph = photo.rows;
   const double fullW = std::min(pw, ph * width / height);
-  const double zoom = 1.0 + 0.15 * (1.0 - std::cos(2 * M_PI * t)) / 2.0;
+  const double zoom = 1.0 + 0.15 * (1.0 - std::cos(2 * kPi * t)) / 2.0;
   const double ww = fullW / zoom, wh = ww * height / width;
-  const double x0 = (pw - ww) / 2.0 * (1.0 + std::sin(2 * M_PI * t));
-  const double y0 = std::clamp(0.02 * ph * (1.0 + std::sin(4 * M_PI * t)), 0.0, ph - wh);
+  const double x0 = (pw - ww) / 2.0 * (1.0 + std::sin(2 * kPi * t));
+  const double y0 = std::clamp(0.02 * ph * (1.0 + std::sin(4 * kPi * t)), 0.0, ph - wh);
   // Frame pixel (u, v) shows photograph point (x0 + u * s, y0 + v * s).
   const double s = ww / width;
   const cv::Matx23d toPhoto(s, 0, x0, 0, s, y0);

@@ -1,3 +1,5 @@
+// Linux: libyuv is a shared library; its import slots for malloc and free
+// are rewritten once to come here (ELF dynamic section, BIND_NOW GOT).
 #include "matting/yuv_scratch.h"
 
 #include <elf.h>
