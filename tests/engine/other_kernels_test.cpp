@@ -252,7 +252,9 @@ TEST(ElementwiseKernels, ByteBoundaries) {
         for (int c = 0; c < 3; ++c)
           EXPECT_EQ(y[p * Cout + c], (float(bytes[p * 3 + c]) - mean[c]) * scale[c])
               << Cout << " " << n << " " << p;
-        if (Cout == 4) EXPECT_EQ(y[p * 4 + 3], -0.5f);
+        if (Cout == 4) {
+          EXPECT_EQ(y[p * 4 + 3], -0.5f);
+        }
       }
       for (int i = 0; i < 4; ++i) EXPECT_EQ(y[size_t(n) * Cout + i], 9.f);
     }
