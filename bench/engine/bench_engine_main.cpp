@@ -34,6 +34,7 @@
 #include "bench/engine/layer_shares.h"
 #include "engine/x86/matting_net.h"
 #include "engine/x86/cpu_info.h"
+#include "bench/shifted_frame.h"
 #include "matting/matting_frame.h"
 
 #ifdef TAVRO_HAVE_OPENCV_DNN
@@ -118,29 +119,6 @@ void BM_Engine(benchmark::State& state, Size s, bool portable) {
   CpuInfo::ForcePortable(false);
 }
 
-// An I420 frame: a checkerboard of 24-pixel squares shifted right by `shift`
-// pixels, flat-ish chroma.
-struct I420Frame {
-  int w, h;
-  std::vector<uint8_t> y, u, v;
-  I420Frame(int width, int height, int shift) : w(width), h(height) {
-    y.resize(size_t(w) * h);
-    u.resize(size_t(w / 2) * (h / 2));
-    v.resize(u.size());
-    for (int r = 0; r < h; ++r)
-      for (int c = 0; c < w; ++c)
-        y[size_t(r) * w + c] = uint8_t(((c + shift) / 24 + r / 24) % 2 ? 200 : 40);
-    for (size_t i = 0; i < u.size(); ++i) {
-      u[i] = uint8_t(110 + i % 9);
-      v[i] = uint8_t(150 + i % 13);
-    }
-  }
-  TavroMatting::PlanarImage Planar() {
-    return {{y.data(), u.data(), v.data()}, {w, w / 2, w / 2}, {h, h / 2, h / 2},
-            {w, w / 2, w / 2}};
-  }
-};
-
 // CPU time of the calling thread (ms): on a shared machine it leaves out the
 // time the thread waits for a core.
 double ThreadCpuMs() {
@@ -157,7 +135,7 @@ void BM_Filter1280x720(benchmark::State& state) {
     state.SkipWithError("matting frame construction failed");
     return;
   }
-  I420Frame a(1280, 720, 0), b(1280, 720, 6);
+  tavro_bench::ShiftedFrame a(1280, 720, 0), b(1280, 720, 6);
   std::vector<uint8_t> mask(size_t(1280) * 720);
   const MaskView view{mask.data(), 1280, 720};
   const MattingSettings first{320, 224, 1, 1, 1};

@@ -7,6 +7,7 @@
 #include "extension/blend_i420.h"
 #include "matting/flow_pair.h"
 #include "matting/mask_filters.h"
+#include "bench/shifted_frame.h"
 #include "matting/matting_frame.h"
 #include "matting/median_blur.h"
 
@@ -14,32 +15,11 @@ using namespace TavroMatting;
 
 namespace {
 
-struct Frame {
-  int w, h;
-  std::vector<uint8_t> y, u, v;
-  Frame(int width, int height, int shift) : w(width), h(height) {
-    y.resize(size_t(w) * h);
-    u.resize(size_t(w / 2) * (h / 2));
-    v.resize(u.size());
-    for (int r = 0; r < h; ++r)
-      for (int c = 0; c < w; ++c)
-        y[size_t(r) * w + c] = uint8_t(((c + shift) / 24 + r / 24) % 2 ? 200 : 40);
-    for (size_t i = 0; i < u.size(); ++i) {
-      u[i] = uint8_t(110 + i % 9);
-      v[i] = uint8_t(150 + i % 13);
-    }
-  }
-  PlanarImage Planar() {
-    return {{y.data(), u.data(), v.data()}, {w, w / 2, w / 2}, {h, h / 2, h / 2},
-            {w, w / 2, w / 2}};
-  }
-};
-
 void BM_Pipeline1280x720(benchmark::State& state) {
   const int flow = int(state.range(0)), media = int(state.range(1));
   MattingFrame* mf = CreateMattingFrame(320, 224);
   // Two frames that differ by a small shift so the flow has motion to find.
-  Frame a(1280, 720, 0), b(1280, 720, 6);
+  tavro_bench::ShiftedFrame a(1280, 720, 0), b(1280, 720, 6);
   std::vector<uint8_t> mask(1280 * 720);
   const MaskView view{mask.data(), 1280, 720};
   const MattingSettings first{320, 224, 1, flow, media};
@@ -62,12 +42,12 @@ BENCHMARK(BM_Pipeline1280x720)
 
 void BM_Bokeh1280x720(benchmark::State& state) {
   MattingFrame* mf = CreateMattingFrame(320, 224);
-  Frame src(1280, 720, 0);
+  tavro_bench::ShiftedFrame src(1280, 720, 0);
   std::vector<uint8_t> alpha(1280 * 720);
   for (size_t i = 0; i < alpha.size(); ++i) alpha[i] = uint8_t(i % 1280 < 640 ? 255 : 0);
   for (auto _ : state) {
     // As the adapter does it: a fresh blurred copy per frame, then the blend.
-    Frame blurred(1280, 720, 0);
+    tavro_bench::ShiftedFrame blurred(1280, 720, 0);
     PlanarImage s = src.Planar(), d = blurred.Planar();
     BlurMattingImage(mf, &s, &d);
     tavro::blendI420(src.y.data(), 1280, src.u.data(), 640, src.v.data(), 640, blurred.y.data(),
@@ -80,7 +60,7 @@ void BM_Bokeh1280x720(benchmark::State& state) {
 BENCHMARK(BM_Bokeh1280x720)->Unit(benchmark::kMillisecond);
 
 void BM_BlendI420_1280x720(benchmark::State& state) {
-  Frame a(1280, 720, 0), b(1280, 720, 5);
+  tavro_bench::ShiftedFrame a(1280, 720, 0), b(1280, 720, 5);
   std::vector<uint8_t> alpha(1280 * 720, 128);
   for (auto _ : state) {
     tavro::blendI420(a.y.data(), 1280, a.u.data(), 640, a.v.data(), 640, b.y.data(), 1280,
@@ -92,7 +72,7 @@ void BM_BlendI420_1280x720(benchmark::State& state) {
 BENCHMARK(BM_BlendI420_1280x720)->Unit(benchmark::kMicrosecond);
 
 void BM_GaussianBlur5x5_1280x720(benchmark::State& state) {
-  Frame a(1280, 720, 0);
+  tavro_bench::ShiftedFrame a(1280, 720, 0);
   std::vector<uint16_t> rows(5 * 1280);
   for (auto _ : state) {
     GaussianBlur5x5(a.y.data(), a.y.data(), rows.data(), 1280, 720);
@@ -102,7 +82,7 @@ void BM_GaussianBlur5x5_1280x720(benchmark::State& state) {
 BENCHMARK(BM_GaussianBlur5x5_1280x720)->Unit(benchmark::kMicrosecond);
 
 void BM_SkinMedianBlur320x224(benchmark::State& state) {
-  Frame a(320, 224, 0);
+  tavro_bench::ShiftedFrame a(320, 224, 0);
   std::vector<uint8_t> skin(320 * 224, 0), pad(328 * 224), mask(320 * 224);
   for (auto _ : state) {
     mask = a.y;
@@ -113,7 +93,7 @@ void BM_SkinMedianBlur320x224(benchmark::State& state) {
 BENCHMARK(BM_SkinMedianBlur320x224)->Unit(benchmark::kMicrosecond);
 
 void BM_FlowPair320x224(benchmark::State& state) {
-  Frame a(320, 224, 0), b(320, 224, 6);
+  tavro_bench::ShiftedFrame a(320, 224, 0), b(320, 224, 6);
   auto dis = CreateFlowObject(3);
   FlowScratch scratch;
   std::vector<int16_t> fwd(2 * 320 * 224), bwd(2 * 320 * 224);
