@@ -26,7 +26,7 @@ for h in "${harnesses[@]}"; do
   # Leaks of the harnesses' process-wide objects are not findings.
   if ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
      build-fuzz/bin/fuzz_$h -max_total_time="$seconds" -rss_limit_mb=4096 \
-     -print_final_stats=1 -artifact_prefix=build-fuzz/crash-$h- "$work" >"$log" 2>&1; then
+     -detect_leaks=0 -print_final_stats=1 -artifact_prefix=build-fuzz/crash-$h- "$work" >"$log" 2>&1; then
     echo "fuzz_$h: $(grep -m1 'stat::number_of_executed_units' "$log" | awk '{print $2}') executions, no failure"
   else
     echo "fuzz_$h: FAILED (see $log)"; tail -30 "$log"; status=1
