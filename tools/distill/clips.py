@@ -43,23 +43,25 @@ def frames(path, step):
 def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     p.add_argument("--step", type=int, default=4)
+    p.add_argument("--teacher", default=teacher.DEFAULT)
     args = p.parse_args()
     clips = sorted(n for n in os.listdir(data.CLIPS) if n.endswith(".mp4"))
     os.makedirs(os.path.join(data.CLIP_CACHE, "images"), exist_ok=True)
     os.makedirs(os.path.join(data.CLIP_CACHE, "masks"), exist_ok=True)
-    os.makedirs(data.TEACHER, exist_ok=True)
+    folder = data.teacher_dir(args.teacher)
+    os.makedirs(folder, exist_ok=True)
     stems = []
     for name in clips:
         got = list(frames(os.path.join(data.CLIPS, name), args.step))
         base = "clip_" + os.path.splitext(name)[0]
         for k in range(0, len(got), teacher.CHUNK):
             part = got[k:k + teacher.CHUNK]
-            for (idx, frame), soft in zip(part, teacher.label([f for _, f in part])):
+            for (idx, frame), soft in zip(part, teacher.label([f for _, f in part], args.teacher)):
                 stem = "%s_%05d" % (base, idx)
                 cv2.imwrite(os.path.join(data.CLIP_CACHE, "images", stem + ".jpg"),
                             frame, [cv2.IMWRITE_JPEG_QUALITY, 92])
                 cv2.imwrite(os.path.join(data.CLIP_CACHE, "masks", stem + ".png"), soft)
-                cv2.imwrite(os.path.join(data.TEACHER, stem + ".png"), soft)
+                cv2.imwrite(os.path.join(folder, stem + ".png"), soft)
                 stems.append(stem)
         print("%s: %d frames" % (name, len(got)), flush=True)
     with open(os.path.join(data.CLIP_CACHE, "list.txt"), "w") as f:

@@ -45,7 +45,7 @@ def main():
         frames = read_frames(path, args.frames)
         masks = []
         for k in range(0, len(frames), teacher.CHUNK):
-            masks += teacher.label(frames[k:k + teacher.CHUNK])
+            masks += teacher.label(frames[k:k + teacher.CHUNK], "selfie")
         print("%s: teacher flicker %.3f over %d frames" % (
             os.path.basename(path), flicker(masks), len(masks)))
 

@@ -25,14 +25,22 @@ DATA_ROOT = os.environ.get("TAVRO_DATA") or os.path.join(
 PORTRAIT = os.path.join(DATA_ROOT, "portrait")
 BACKGROUNDS = os.path.join(DATA_ROOT, "backgrounds")
 CLIPS = os.path.join(DATA_ROOT, "clips")
-# Teacher masks written by tools/distill/teacher.py.
-TEACHER = os.path.join(_REPO, "tools", "train", "cache", "teacher")
+# Teacher masks written by tools/distill/teacher.py, one folder per teacher
+# (see teacher_dir).
+TEACHER_CACHE = os.path.join(_REPO, "tools", "train", "cache")
 # Teacher-labelled clip frames written by tools/distill/clips.py; their stems
 # start with CLIP_PREFIX and their mask is the teacher's.
 CLIP_CACHE = os.path.join(_REPO, "tools", "train", "cache", "clips")
 CLIP_PREFIX = "clip_"
 
 cv2.setNumThreads(1)
+
+
+def teacher_dir(teacher):
+    """Folder of a teacher's soft masks: cache/teacher for the selfie
+    segmenter alone (the first teacher), cache/teacher-NAME for others, such
+    as "selfie+rvm", the mean of two."""
+    return os.path.join(TEACHER_CACHE, "teacher" if teacher == "selfie" else "teacher-" + teacher)
 
 
 def read_list(name):
@@ -61,7 +69,7 @@ class Stills:
     every geometric step of a sample moves both alike, and the target
     becomes (1 - w) * truth + w * teacher."""
 
-    def __init__(self, stems, teacher_weight=0.0):
+    def __init__(self, stems, teacher_weight=0.0, teacher="selfie"):
         self.stems = list(stems)
         paths = [_pair_paths(s) for s in self.stems]
         self.images = [_read_bytes(im) for im, _ in paths]
@@ -69,14 +77,15 @@ class Stills:
         self.teacher_weight = teacher_weight
         self.soft = []
         if teacher_weight > 0:
+            folder = teacher_dir(teacher)
             missing = [s for s in self.stems
-                       if not os.path.exists(os.path.join(TEACHER, s + ".png"))]
+                       if not os.path.exists(os.path.join(folder, s + ".png"))]
             if missing:
                 raise FileNotFoundError(
                     "%d teacher masks missing in %s (first %s); make them with "
-                    "python3 -m tools.distill.teacher" % (
-                        len(missing), TEACHER, missing[0]))
-            self.soft = [_read_bytes(os.path.join(TEACHER, s + ".png"))
+                    "python3 -m tools.distill.teacher --teacher %s" % (
+                        len(missing), folder, missing[0], teacher))
+            self.soft = [_read_bytes(os.path.join(folder, s + ".png"))
                          for s in self.stems]
 
     def __len__(self):

@@ -70,6 +70,8 @@ def parse_args(argv=None):
     p.add_argument("--teacher-weight", type=float, default=0.0,
                    help="share of the teacher's soft mask in the target "
                         "(needs python3 -m tools.distill.teacher first)")
+    p.add_argument("--teacher", default="selfie",
+                   help="whose soft masks: selfie, or selfie+rvm (their mean)")
     p.add_argument("--val-size", default="320x224")
     p.add_argument("--val-count", type=int, default=0,
                    help="validate on the first N stills only (0 = all; for trials)")
@@ -246,7 +248,7 @@ class Trainer:
         stems = data.read_list("train.txt")
         if args.clip_frames:
             stems += data.read_list(os.path.join(data.CLIP_CACHE, "list.txt"))
-        self.stills = data.Stills(stems, args.teacher_weight)
+        self.stills = data.Stills(stems, args.teacher_weight, args.teacher)
         self.backgrounds = data.Backgrounds()
         vw, vh = (int(v) for v in args.val_size.split("x"))
         val_stems = data.read_list("val.txt")
