@@ -12,6 +12,11 @@ add_library(tavro::yuv UNKNOWN IMPORTED)
 set_target_properties(tavro::yuv PROPERTIES
   IMPORTED_LOCATION ${LIBYUV_LIBRARY}
   INTERFACE_INCLUDE_DIRECTORIES ${LIBYUV_INCLUDE_DIR})
+if(WIN32)
+  # The cross-built libyuv calls tavro_yuv_malloc and tavro_yuv_free
+  # (matting/yuv_scratch_win.cpp) instead of malloc and free.
+  set_property(TARGET tavro::yuv APPEND PROPERTY INTERFACE_LINK_LIBRARIES tavro_yuv_scratch)
+endif()
 
 # RapidJSON is header-only.
 find_path(RAPIDJSON_INCLUDE_DIR rapidjson/document.h REQUIRED)

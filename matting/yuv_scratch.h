@@ -5,6 +5,9 @@
 // block of the size the call can ask for exists (or refuses the call), and
 // libyuv's malloc and free, redirected here once per process, hand out that
 // block while the call runs. Outside such a call they are the heap's.
+// Linux rewrites the shared libyuv's import slots (yuv_scratch_posix.cpp);
+// the Windows DLL links a libyuv whose malloc and free were renamed at build
+// time (yuv_scratch_win.cpp).
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,7 @@
 // Linux: libyuv is a shared library; its import slots for malloc and free
 // are rewritten once to come here (ELF dynamic section, BIND_NOW GOT).
 #include "matting/yuv_scratch.h"
+#include "matting/yuv_scratch_thread.h"
 
 #include <elf.h>
 #include <link.h>
@@ -20,58 +21,15 @@ namespace TavroMatting {
 
 namespace {
 
-// This thread's block; grows to the largest request. Kept under a thread
-// key, not in thread_local storage: the module is loaded with dlopen, and
-// glibc allocates such a module's thread_local storage on first use in each
-// thread and ends the process when that allocation fails. The key's
-// destructor frees the block at thread exit.
-struct Scratch {
-  uint8_t* block;
-  size_t size;
-  bool active;  // a scaling call on this thread may use it
-  bool lent;    // libyuv holds it now
-};
-
+// Records are kept under a thread key, not in thread_local storage: the
+// module is loaded with dlopen, and glibc allocates such a module's
+// thread_local storage on first use in each thread and ends the process when
+// that allocation fails. The key's destructor frees the record at thread
+// exit.
 pthread_key_t scratchKey;
 bool scratchKeyMade = false;
 
-void FreeThreadScratch(void* value) {
-  auto* s = static_cast<Scratch*>(value);
-  std::free(s->block);
-  std::free(s);
-}
-
-// This thread's record; made when `make` is set (null when that fails).
-Scratch* ThreadScratch(bool make) {
-  if (!scratchKeyMade) return nullptr;
-  auto* s = static_cast<Scratch*>(pthread_getspecific(scratchKey));
-  if (s || !make) return s;
-  s = static_cast<Scratch*>(std::calloc(1, sizeof(Scratch)));
-  if (!s) return nullptr;
-  if (pthread_setspecific(scratchKey, s) != 0) {
-    std::free(s);
-    return nullptr;
-  }
-  return s;
-}
-
-void* ScratchMalloc(size_t n) {
-  Scratch* s = ThreadScratch(false);
-  if (s && s->active && !s->lent && n <= s->size) {
-    s->lent = true;
-    return s->block;
-  }
-  return std::malloc(n);
-}
-
-void ScratchFree(void* p) {
-  Scratch* s = ThreadScratch(false);
-  if (p && s && s->lent && p == s->block) {
-    s->lent = false;
-    return;
-  }
-  std::free(p);
-}
+void FreeThreadScratch(void* value) { FreeYuvScratch(static_cast<YuvScratch*>(value)); }
 
 // Rewrites the GOT slots through which the library containing `anchor`
 // calls malloc and free.
@@ -123,9 +81,9 @@ int PatchObject(dl_phdr_info* info, size_t, void* data) {
     const char* name = names + syms[ELF64_R_SYM(rel[i].r_info)].st_name;
     void* replacement = nullptr;
     if (std::strcmp(name, "malloc") == 0)
-      replacement = reinterpret_cast<void*>(&ScratchMalloc);
+      replacement = reinterpret_cast<void*>(&YuvScratchMalloc);
     else if (std::strcmp(name, "free") == 0)
-      replacement = reinterpret_cast<void*>(&ScratchFree);
+      replacement = reinterpret_cast<void*>(&YuvScratchFree);
     if (!replacement) continue;
     auto** slot = reinterpret_cast<void**>(base + rel[i].r_offset);
     // The slot may sit in the read-only part after relocation.
@@ -140,6 +98,19 @@ int PatchObject(dl_phdr_info* info, size_t, void* data) {
 
 }  // namespace
 
+YuvScratch* ThreadYuvScratch(bool make) {
+  if (!scratchKeyMade) return nullptr;
+  auto* s = static_cast<YuvScratch*>(pthread_getspecific(scratchKey));
+  if (s || !make) return s;
+  s = static_cast<YuvScratch*>(std::calloc(1, sizeof(YuvScratch)));
+  if (!s) return nullptr;
+  if (pthread_setspecific(scratchKey, s) != 0) {
+    std::free(s);
+    return nullptr;
+  }
+  return s;
+}
+
 bool RedirectLibyuvHeap() {
   static std::once_flag once;
   static bool redirected = false;
@@ -152,25 +123,6 @@ bool RedirectLibyuvHeap() {
     redirected = target.patched == 2;
   });
   return redirected;
-}
-
-YuvScratchScope::YuvScratchScope(size_t bytes) {
-  Scratch* s = ThreadScratch(true);
-  if (!s) return;
-  if (s->size < bytes) {
-    std::free(s->block);
-    s->size = 0;
-    s->block = static_cast<uint8_t*>(std::malloc(bytes));
-    if (!s->block) return;
-    s->size = bytes;
-  }
-  s->active = true;
-  ok_ = true;
-}
-
-YuvScratchScope::~YuvScratchScope() {
-  if (!ok_) return;
-  if (Scratch* s = ThreadScratch(false)) s->active = false;
 }
 
 }  // namespace TavroMatting

@@ -74,7 +74,11 @@ mkdir -p "$prefix"
 t0=$(date +%s)
 
 # --- libyuv: the static library only ----------------------------------------
-if ! stamp_ok libyuv "$LIBYUV_VERSION"; then
+# Its objects' malloc and free are renamed to tavro_yuv_malloc and
+# tavro_yuv_free, so that the module can lend libyuv its row scratch and a
+# failing heap never reaches libyuv's unchecked allocations.
+libyuv_stamp="$LIBYUV_VERSION scratch-hooks"
+if ! stamp_ok libyuv "$libyuv_stamp"; then
   fetch_source libyuv "$LIBYUV_VERSION"
   log "building libyuv $LIBYUV_VERSION"
   rm -rf "$deps/libyuv-src" "$deps/libyuv-build"
@@ -83,9 +87,10 @@ if ! stamp_ok libyuv "$LIBYUV_VERSION"; then
   cross_cmake "$deps/libyuv-src" "$deps/libyuv-build"
   cmake --build "$deps/libyuv-build" --target yuv -j "$jobs"
   mkdir -p "$prefix/lib" "$prefix/include"
-  cp "$deps/libyuv-build/libyuv.a" "$prefix/lib/"
+  $triple-objcopy --redefine-sym malloc=tavro_yuv_malloc --redefine-sym free=tavro_yuv_free \
+    "$deps/libyuv-build/libyuv.a" "$prefix/lib/libyuv.a"
   cp -r "$deps/libyuv-src/include/libyuv.h" "$deps/libyuv-src/include/libyuv" "$prefix/include/"
-  echo "$LIBYUV_VERSION" >"$prefix/.stamp-libyuv"
+  echo "$libyuv_stamp" >"$prefix/.stamp-libyuv"
   rm -rf "$deps/libyuv-src" "$deps/libyuv-build"
 fi
 
