@@ -1,54 +1,86 @@
 #include "matting/median_blur.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace TavroMatting {
 
 namespace {
 
-// Two-level histogram of one window: 256 fine bins and 16 coarse bins of
-// value >> 4, so finding the median walks at most 32 bins.
-struct Histogram {
-  uint16_t coarse[16];
-  uint16_t fine[256];
+// Whether k bytes are equal, eight at a time (k is small and not known at
+// compile time, where memcmp would be a call).
+bool SameBytes(const uint8_t* a, const uint8_t* b, int k) {
+  int i = 0;
+  for (; i + 8 <= k; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    if (x != y) return false;
+  }
+  for (; i < k; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
 
-  void Clear() {
-    std::memset(coarse, 0, sizeof(coarse));
-    std::memset(fine, 0, sizeof(fine));
+// Histogram of one k x k window together with its median m and the number
+// of values below m. Sliding the window one row changes at most 2k counts,
+// and the median moves from its old place only as far as those changes
+// push it, so it is found by walking from there instead of from an end.
+struct Window {
+  uint16_t count[256];
+  uint16_t block[16];  // counts of value >> 4, to cross empty stretches fast
+  int rank;    // the median is the value of this rank (k * k / 2)
+  int median;
+  int below;   // values < median
+
+  void Start(int k) {
+    std::memset(count, 0, sizeof(count));
+    std::memset(block, 0, sizeof(block));
+    rank = k * k / 2;
+    median = 0;
+    below = 0;
   }
   void AddRow(const uint8_t* p, int k, int times) {
     for (int i = 0; i < k; ++i) {
-      fine[p[i]] = uint16_t(fine[p[i]] + times);
-      coarse[p[i] >> 4] = uint16_t(coarse[p[i] >> 4] + times);
+      count[p[i]] = uint16_t(count[p[i]] + times);
+      block[p[i] >> 4] = uint16_t(block[p[i] >> 4] + times);
     }
   }
+  // Replaces the leaving row's values by the entering row's.
+  // Masks are mostly flat: a value replaced by itself changes nothing, and
+  // most rows are replaced by equal rows, which one comparison finds.
   void Swap(const uint8_t* out, const uint8_t* in, int k) {
+    if (SameBytes(out, in, k)) return;
     for (int i = 0; i < k; ++i) {
-      // Masks are mostly flat: a value replaced by itself changes nothing.
       if (out[i] == in[i]) continue;
-      --fine[out[i]];
-      --coarse[out[i] >> 4];
-      ++fine[in[i]];
-      ++coarse[in[i] >> 4];
+      --count[out[i]];
+      --block[out[i] >> 4];
+      ++count[in[i]];
+      ++block[in[i] >> 4];
+      below += (in[i] < median) - (out[i] < median);
     }
   }
-  uint8_t Rank(int rank) const {
-    int seen = 0, c = 0;
-    while (seen + coarse[c] <= rank) seen += coarse[c++];
-    int v = c << 4;
-    while (seen + fine[v] <= rank) seen += fine[v++];
-    return uint8_t(v);
-  }
-  // The same value found from the top: rank from the top is count-1-rank.
-  // Cheaper when the median is high, which in a mask it often is.
-  uint8_t RankFromTop(int rank, int count) const {
-    const int top = count - 1 - rank;
-    int seen = 0, c = 15;
-    while (seen + coarse[c] <= top) seen += coarse[c--];
-    int v = (c << 4) + 15;
-    while (seen + fine[v] <= top) seen += fine[v--];
-    return uint8_t(v);
+  // Moves the median to the value v with below(v) <= rank < below(v) + count[v].
+  // From the start of a block of 16 values, a whole block is crossed at once.
+  uint8_t Settle() {
+    while (below > rank) {
+      if ((median & 15) == 0 && below - block[(median >> 4) - 1] > rank) {
+        below -= block[(median >> 4) - 1];
+        median -= 16;
+      } else {
+        below -= count[--median];
+      }
+    }
+    while (below + count[median] <= rank) {
+      if ((median & 15) == 0 && below + block[median >> 4] <= rank) {
+        below += block[median >> 4];
+        median += 16;
+      } else {
+        below += count[median++];
+      }
+    }
+    return uint8_t(median);
   }
 };
 
@@ -59,24 +91,21 @@ void MedianBlur(const uint8_t* src, uint8_t* dst, int k, int srcPitch,
   if (!src || !dst || width < 1 || height < 1 || k < 1 || k > 31 || !(k & 1))
     return;
   const int r = k / 2;
-  const int rank = k * k / 2;
   auto row = [&](int y) {
     return src + size_t(std::clamp(y, 0, height - 1)) * srcPitch;
   };
-  Histogram h;
+  Window w;
   // One window per output column, slid down the image one row at a time:
   // each step removes the k values of the leaving row and adds the entering
   // row's (the edge row again beyond the image).
   for (int x = 0; x < width; ++x) {
-    h.Clear();
-    h.AddRow(row(0) + x, k, r + 1);
-    for (int j = 1; j <= r; ++j) h.AddRow(row(j) + x, k, 1);
-    uint8_t median = h.Rank(rank);
-    dst[x] = median;
+    w.Start(k);
+    w.AddRow(row(0) + x, k, r + 1);
+    for (int j = 1; j <= r; ++j) w.AddRow(row(j) + x, k, 1);
+    dst[x] = w.Settle();
     for (int y = 1; y < height; ++y) {
-      h.Swap(row(y - r - 1) + x, row(y + r) + x, k);
-      median = median < 128 ? h.Rank(rank) : h.RankFromTop(rank, k * k);
-      dst[size_t(y) * width + x] = median;
+      w.Swap(row(y - r - 1) + x, row(y + r) + x, k);
+      dst[size_t(y) * width + x] = w.Settle();
     }
   }
 }
