@@ -6,6 +6,18 @@
 
 namespace TavroMatting {
 
+YuvScratch* ThreadYuvScratch(bool make) {
+  YuvScratch* s = GetThreadSlot();
+  if (s || !make) return s;
+  s = static_cast<YuvScratch*>(std::calloc(1, sizeof(YuvScratch)));
+  if (!s) return nullptr;
+  if (!SetThreadSlot(s)) {
+    std::free(s);
+    return nullptr;
+  }
+  return s;
+}
+
 void FreeYuvScratch(YuvScratch* s) {
   if (!s) return;
   std::free(s->block);

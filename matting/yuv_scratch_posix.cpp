@@ -98,17 +98,12 @@ int PatchObject(dl_phdr_info* info, size_t, void* data) {
 
 }  // namespace
 
-YuvScratch* ThreadYuvScratch(bool make) {
-  if (!scratchKeyMade) return nullptr;
-  auto* s = static_cast<YuvScratch*>(pthread_getspecific(scratchKey));
-  if (s || !make) return s;
-  s = static_cast<YuvScratch*>(std::calloc(1, sizeof(YuvScratch)));
-  if (!s) return nullptr;
-  if (pthread_setspecific(scratchKey, s) != 0) {
-    std::free(s);
-    return nullptr;
-  }
-  return s;
+YuvScratch* GetThreadSlot() {
+  return scratchKeyMade ? static_cast<YuvScratch*>(pthread_getspecific(scratchKey)) : nullptr;
+}
+
+bool SetThreadSlot(YuvScratch* s) {
+  return scratchKeyMade && pthread_setspecific(scratchKey, s) == 0;
 }
 
 bool RedirectLibyuvHeap() {

@@ -17,8 +17,13 @@ struct YuvScratch {
 };
 
 // This thread's record; made (zeroed) when `make` is set. Null when there is
-// none, or when it could not be made. Platform file.
+// none, or when it could not be made.
 YuvScratch* ThreadYuvScratch(bool make);
+
+// The platform's per-thread slot that holds the record (platform file):
+// null, or false, while the slot does not exist.
+YuvScratch* GetThreadSlot();
+bool SetThreadSlot(YuvScratch* s);
 
 // Frees a record and its block (thread exit).
 void FreeYuvScratch(YuvScratch* s);

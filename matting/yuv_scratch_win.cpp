@@ -46,17 +46,13 @@ bool LibyuvTakesScratch() {
 
 }  // namespace
 
-YuvScratch* ThreadYuvScratch(bool make) {
-  if (slot.index == FLS_OUT_OF_INDEXES) return nullptr;
-  auto* s = static_cast<YuvScratch*>(FlsGetValue(slot.index));
-  if (s || !make) return s;
-  s = static_cast<YuvScratch*>(std::calloc(1, sizeof(YuvScratch)));
-  if (!s) return nullptr;
-  if (!FlsSetValue(slot.index, s)) {
-    std::free(s);
-    return nullptr;
-  }
-  return s;
+YuvScratch* GetThreadSlot() {
+  return slot.index != FLS_OUT_OF_INDEXES ? static_cast<YuvScratch*>(FlsGetValue(slot.index))
+                                          : nullptr;
+}
+
+bool SetThreadSlot(YuvScratch* s) {
+  return slot.index != FLS_OUT_OF_INDEXES && FlsSetValue(slot.index, s);
 }
 
 bool RedirectLibyuvHeap() {
