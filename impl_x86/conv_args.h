@@ -21,6 +21,12 @@ struct ConvArgs {
   const float* weight = nullptr;  // packed in the kernel's layout code
   const float* bias = nullptr;    // C values or null (zeros)
   FusedAct act;
+  // Read by the stride-2 transposed members only: a per-channel affine step
+  // y = x * outScale[c] + outShift[c] (multiply, then add) applied before the
+  // fused activation, for a batch normalisation that follows the layer. Null:
+  // none.
+  const float* outScale = nullptr;
+  const float* outShift = nullptr;
   // Read by the 1x1 members only, for a layer that reads its input in
   // channel slices (one call per slice, each adding its share):
   size_t weightBlockStride = 0;  // floats between packed channel blocks; 0: Cin x block

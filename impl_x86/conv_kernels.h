@@ -36,7 +36,8 @@ void Depthwise3x3S1Sse8(const ConvArgs& a);
 void DepthwiseReference(const ConvArgs& a);
 
 // Transposed convolution members; weights are packed with the n-c swap
-// (blocked by output channel, kernel rotated by 180 degrees).
+// (blocked by output channel, kernel rotated by 180 degrees). The stride-2
+// members (DeconvStride2*) also apply ConvArgs::outScale/outShift.
 void DeconvReference(const ConvArgs& a);   // kPlain
 void DeconvStride2Sse4(const ConvArgs& a); // kBlock4, stride 2
 void DeconvTwoOutputSse(const ConvArgs& a);  // kPlain, C == 2, Cin % 4 == 0
@@ -66,6 +67,7 @@ void DepthwiseFma16(const ConvArgs& a);       // kBlock16
 void Depthwise3x3S1Fma8(const ConvArgs& a);   // kBlock8
 void Depthwise3x3S1Fma16(const ConvArgs& a);  // kBlock16
 void DeconvStride2Fma8(const ConvArgs& a);    // kBlock8, stride 2
+void DeconvStride2PairsFma(const ConvArgs& a); // kBlock4, C == 4, 2x2 stride 2 pad 0, Wo even
 void DeconvTwoOutputFma(const ConvArgs& a);   // kPlain, C == 2, Cin % 8 == 0
 void Deconv5x5S2Fma8(const ConvArgs& a);       // kPlanarBlock8 (fused kActRelu, kActClippedRelu, kActLeakyRelu)
 void Deconv5x5S2FmaByInput(const ConvArgs& a); // kPlain, Cin % 8 == 0

@@ -28,6 +28,7 @@ struct ConvMember {
   uint32_t code = 0;            // packed weight layout it reads
   bool fuses = false;           // applies an attached fusible activation
   const char* name = "none";
+  bool scales = false;          // applies ConvArgs::outScale/outShift
 };
 
 namespace simd {

@@ -1,8 +1,10 @@
 // Graph optimisation of the x86 environment, run once after construction:
 // activations fold into their producers (and then run in place or fused),
 // Sigmoid/HardSigmoid + Mul pairs become Swish/HardSwish, element-wise Add
-// and Mul write in place into an input that is no longer needed, and a
-// Dequantize after a convolution is folded into it.
+// and Mul write in place into an input that is no longer needed, a
+// Dequantize after a convolution is folded into it, concats fold into the 1x1
+// convolutions that read them and batch normalisations into the transposed
+// convolutions they follow.
 #include <vector>
 
 #include "engine/core/activation.h"
@@ -98,6 +100,28 @@ void FoldConcatIntoConv(const std::vector<Layer*>& layers, size_t i) {
   concat->folded = true;
 }
 
+// A batch normalisation whose input only it reads, produced by a transposed
+// convolution: the convolution applies it (and the activation attached to
+// it) on its output, writing the normalisation's output blob directly.
+void FoldBatchnormIntoDeconv(Layer* layer) {
+  auto* bn = dynamic_cast<simd::Batchnorm*>(layer);
+  if (!bn || bn->folded || bn->inputs.size() != 1 || bn->outputs.size() != 1) return;
+  Tensor* in0 = bn->inputs[0];
+  Tensor* out0 = bn->outputs[0];
+  auto* deconv = dynamic_cast<simd::DeConv*>(in0->producer);
+  if (!deconv || deconv->outputBatchnorm || in0 == out0 || in0->consumers.size() != 1) return;
+  if (deconv->outputs.size() != 1 || !deconv->attached.empty()) return;
+  deconv->outputBatchnorm = bn;
+  ReplaceTensor(deconv->outputs, in0, out0);
+  // The skipped layer still sizes its output from its input when the network
+  // is prepared: let it read the blob it writes, as an in-place layer.
+  ReplaceTensor(bn->inputs, in0, out0);
+  out0->producer = deconv;
+  deconv->attached = bn->attached;
+  bn->attached.clear();
+  bn->folded = true;
+}
+
 }  // namespace
 
 bool RunEnv::OptimizeGraph(Net* net) {
@@ -118,6 +142,7 @@ bool RunEnv::OptimizeGraph(Net* net) {
     FoldDequantize(layer, in0, out0);
   }
   for (size_t i = 0; i < layers.size(); ++i) FoldConcatIntoConv(layers, i);
+  for (Layer* layer : layers) FoldBatchnormIntoDeconv(layer);
   for (Layer* l : layers) l->visited = false;
   return true;
 }

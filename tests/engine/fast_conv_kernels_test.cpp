@@ -219,6 +219,8 @@ TEST(FastConvKernels, DeconvMembersMatchReference) {
       {5, 6, 4, 12, 2, 0, DeconvStride2Fma8, kBlock8, "2x2 s2 4->12 moved back"},
       {5, 6, 4, 5, 2, 0, DeconvStride2Fma8, kBlock8, "2x2 s2 4->5 partial block"},
       {6, 8, 3, 16, 3, 1, DeconvStride2Fma8, kBlock8, "3x3 s2 pad 1"},
+      {5, 7, 8, 4, 2, 0, DeconvStride2PairsFma, kBlock4, "2x2 s2 8->4 column pairs"},
+      {4, 10, 3, 4, 2, 0, DeconvStride2PairsFma, kBlock4, "2x2 s2 3->4 column pairs"},
       {6, 8, 8, 2, 2, 0, DeconvTwoOutputFma, kPlain, "two-output cin8"},
       {4, 6, 16, 2, 4, 1, DeconvTwoOutputFma, kPlain, "two-output 4x4 pad 1"},
   };

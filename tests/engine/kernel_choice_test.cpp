@@ -80,7 +80,8 @@ FusedAct Relu() {
 enum class Family { kConv, kDepthwise, kDeconv };
 
 // Runs `m` on `a` with weights packed as it asks and compares it with the
-// family's reference member followed by the activation the member fuses.
+// family's reference member followed by the per-channel affine step (members
+// that apply one) and the activation the member fuses.
 void RunAgainstReference(Family family, ConvArgs a, const ConvMember& m, const FusedAct& act,
                          const std::string& id) {
   const size_t wn = family == Family::kDepthwise ? size_t(a.C) * a.kh * a.kw
@@ -111,6 +112,9 @@ void RunAgainstReference(Family family, ConvArgs a, const ConvMember& m, const F
       DeconvReference(a);
       break;
   }
+  const auto scale = Random(a.C, 34), shift = Random(a.C, 35);
+  if (m.scales)
+    for (size_t i = 0; i < outN; ++i) ref[i] = ref[i] * scale[i % a.C] + shift[i % a.C];
   const bool fused = m.fuses;
   if (fused)
     for (float& v : ref) v = ApplyFusedScalar(act, v);
@@ -124,6 +128,10 @@ void RunAgainstReference(Family family, ConvArgs a, const ConvMember& m, const F
   a.weight = wp.data();
   a.out = got.data();
   a.act = fused ? act : FusedAct();
+  if (m.scales) {
+    a.outScale = scale.data();
+    a.outShift = shift.data();
+  }
   m.kernel(a);
   got.resize(outN);
   ExpectNear(got, ref, 1e-4f, id.c_str());

@@ -104,19 +104,31 @@ TEST(Net, BuildsThePortraitModelFromItsTables) {
       }
   EXPECT_EQ(used.size(), 170u);
 
-  // All 47 activations are attached to their producer: 42 convolutions and
-  // 5 batch normalisations.
-  int toConv = 0, toBn = 0;
+  // All 47 activations are attached to their producer: 42 convolutions,
+  // 3 batch normalisations and, with the normalisations that follow them
+  // folded in, the 2 transposed convolutions.
+  int toConv = 0, toBn = 0, toDeconv = 0;
   for (Layer* l : net->layers) {
     for (Layer* a : l->attached) {
       EXPECT_EQ(a->inputs[0], a->outputs[0]) << a->name;  // now in place
       EXPECT_EQ(a->outputs[0]->producer, l);
       toConv += l->type == "Conv";
       toBn += l->type == "BatchNormalization";
+      toDeconv += l->type == "ConvTranspose";
     }
   }
   EXPECT_EQ(toConv, 42);
-  EXPECT_EQ(toBn, 5);
+  EXPECT_EQ(toBn, 3);
+  EXPECT_EQ(toDeconv, 2);
+  int bnFolded = 0;
+  for (Layer* l : net->layers)
+    if (auto* d = dynamic_cast<simd::DeConv*>(l)) {
+      ASSERT_NE(d->outputBatchnorm, nullptr) << d->name;
+      EXPECT_TRUE(d->outputBatchnorm->folded);
+      EXPECT_EQ(d->outputs[0], d->outputBatchnorm->outputs[0]);
+      ++bnFolded;
+    }
+  EXPECT_EQ(bnFolded, 2);
   for (Layer* l : net->layers) EXPECT_FALSE(l->visited);
 
   // A convolution without a bias record shares the zero tensor.
@@ -260,10 +272,13 @@ TEST(Net, TimingAndRangeDiagnostics) {
     ++executed;
     flushesWanted += l->index != 0 && l->index % 8 == 0;
   }
-  // The 41 Relus after convolutions are fused; the 5 after batch
-  // normalisations and the final Sigmoid run in place on their own. The 4
-  // concats that only a 1x1 convolution reads are read in place by it.
-  EXPECT_EQ(executed, 159 - 41 - 4);
+  // The 41 Relus after convolutions are fused, and so are the 2 after the
+  // batch normalisations that follow the transposed convolutions (those
+  // normalisations are applied by the transposed convolutions); the 3 other
+  // Relus after batch normalisations and the final Sigmoid run in place on
+  // their own. The 4 concats that only a 1x1 convolution reads are read in
+  // place by it.
+  EXPECT_EQ(executed, 159 - 43 - 2 - 4);
   EXPECT_EQ(env->flushes, flushesWanted);
   std::istringstream lines(out);
   std::string line;
