@@ -77,6 +77,9 @@ void Deconv5x5S2FmaByInput(const ConvArgs& a); // kPlain, Cin % 8 == 0
 void Conv1x1X86Block24(const ConvArgs& a);  // kBlock24
 void Conv1x1X86Block32(const ConvArgs& a);  // kBlock32
 void ConvFirstLayerX86(const ConvArgs& a);  // kChannelBlock16, 3x3 stride 2, Cin 1 or 3
+// kBlock8, 3x3 stride 2 dilation 1, Cin 3, C a multiple of 8; reads
+// ConvArgs::inBytes when set.
+void ConvFirstLayerX86Rows(const ConvArgs& a);
 void Conv3OutputX86(const ConvArgs& a);     // kRowChannelFilter, C == 3
 void Conv3x3X86Block24(const ConvArgs& a);    // kBlock24
 void Conv3x3X86Block16(const ConvArgs& a);    // kBlock16, any padding / dilation

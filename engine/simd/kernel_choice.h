@@ -29,6 +29,7 @@ struct ConvMember {
   bool fuses = false;           // applies an attached fusible activation
   const char* name = "none";
   bool scales = false;          // applies ConvArgs::outScale/outShift
+  bool readsBytes = false;      // can read normalised bytes (ConvArgs::inBytes)
 };
 
 namespace simd {

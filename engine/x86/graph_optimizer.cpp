@@ -3,8 +3,9 @@
 // Sigmoid/HardSigmoid + Mul pairs become Swish/HardSwish, element-wise Add
 // and Mul write in place into an input that is no longer needed, a
 // Dequantize after a convolution is folded into it, concats fold into the 1x1
-// convolutions that read them and batch normalisations into the transposed
-// convolutions they follow.
+// convolutions that read them, batch normalisations into the transposed
+// convolutions they follow, and the input normalisation into the first
+// convolution.
 #include <vector>
 
 #include "engine/core/activation.h"
@@ -122,6 +123,22 @@ void FoldBatchnormIntoDeconv(Layer* layer) {
   bn->folded = true;
 }
 
+// An input normalisation whose output only an x86 convolution reads: the
+// convolution takes the bytes itself when its member can (otherwise it runs
+// the normalisation first).
+void FoldNormalizeIntoConv(Layer* layer) {
+  auto* norm = dynamic_cast<simd::Normalize*>(layer);
+  if (!norm || norm->folded || norm->inputs.size() != 1 || norm->outputs.size() != 1) return;
+  Tensor* out0 = norm->outputs[0];
+  if (out0->consumers.size() != 1) return;
+  auto* conv = dynamic_cast<x86::Conv*>(out0->consumers[0]);
+  if (!conv || conv->inputNormalize || conv->inputs.size() != 1 || conv->inputs[0] != out0 ||
+      conv->concatInput)
+    return;
+  conv->inputNormalize = norm;
+  norm->folded = true;
+}
+
 }  // namespace
 
 bool RunEnv::OptimizeGraph(Net* net) {
@@ -142,7 +159,10 @@ bool RunEnv::OptimizeGraph(Net* net) {
     FoldDequantize(layer, in0, out0);
   }
   for (size_t i = 0; i < layers.size(); ++i) FoldConcatIntoConv(layers, i);
-  for (Layer* layer : layers) FoldBatchnormIntoDeconv(layer);
+  for (Layer* layer : layers) {
+    FoldBatchnormIntoDeconv(layer);
+    FoldNormalizeIntoConv(layer);
+  }
   for (Layer* l : layers) l->visited = false;
   return true;
 }

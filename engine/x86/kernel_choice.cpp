@@ -33,6 +33,8 @@ ConvMember ChooseConvMember(const ConvArgs& a, bool inputHasFloat, const KernelF
   if (Fits16(C) && a.sw == 2 && a.sh == 2 && a.dw == 1 && a.dh == 1 && a.padR == 1 &&
       (Cin == 1 || Cin == 3))
     return {ConvFirstLayerX86, kChannelBlock16, true, "first-layer block 16"};
+  if (C % 8 == 0 && Cin == 3 && a.sw == 2 && a.sh == 2 && a.dw == 1 && a.dh == 1)
+    return {ConvFirstLayerX86Rows, kBlock8, true, "first-layer packed rows", false, true};
   if (C == 3 && Cin == 4 && a.sw == 1 && a.dw == 1 && a.Wo % 32 == 0)
     return {Conv3OutputX86, kRowChannelFilter, true, "3-output"};
   if (Fits24(C) && a.sw == 1 && a.padL == 1 && a.dw == 1)

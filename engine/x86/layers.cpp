@@ -10,18 +10,43 @@ namespace x86 {
 
 // The x86 path ignores the half-precision flag; when it declines (or the
 // layer is malformed) the portable forward pass decides.
+const Tensor* Conv::NormalizedBytes(const ConvArgs& a) const {
+  if (!inputNormalize || inputNormalize->inputs.empty() || inputNormalize->outputs.empty())
+    return nullptr;
+  const Tensor& bytes = *inputNormalize->inputs[0];
+  const Tensor& floats = *inputNormalize->outputs[0];
+  if (!bytes.byteData() || int(bytes.c) != a.Cin || floats.c != bytes.c ||
+      int(bytes.h) != a.H || int(bytes.w) != a.W)
+    return nullptr;
+  return &bytes;
+}
+
 bool Conv::Forward(core::RunEnv* env) {
   ConvArgs a;
-  if (!MakeArgs(&a) || int(weightC) != a.Cin || int(weightN) != a.C)
-    return simd::Conv::Forward(env);
-  const Tensor& in = *inputs[0];
-  const bool hasFloat = in.floatData() != nullptr || in.byteData() == nullptr;
-  const ConvMember m = ChooseConvMember(a, hasFloat, KernelFeatures::Current());
+  ConvMember m;
+  if (MakeArgs(&a) && int(weightC) == a.Cin && int(weightN) == a.C) {
+    const Tensor& in = *inputs[0];
+    const bool hasFloat = in.floatData() != nullptr || in.byteData() == nullptr;
+    m = ChooseConvMember(a, hasFloat, KernelFeatures::Current());
+  }
+  const Tensor* bytes = m.kernel && m.readsBytes ? NormalizedBytes(a) : nullptr;
+  // Without a member that reads the bytes, a folded normalisation writes
+  // this layer's input first.
+  if (inputNormalize && !bytes && !inputNormalize->Forward(env)) return false;
   if (!m.kernel) return simd::Conv::Forward(env);
   std::vector<float> converted;
-  a.in = InputFloats(&converted);
   a.weight = weight->data(m.code);
-  if (!a.in || !a.weight) return simd::Conv::Forward(env);
+  if (bytes) {
+    a.inBytes = bytes->byteData();
+    a.inMean = inputNormalize->mean;
+    a.inScale = inputNormalize->scale;
+  } else {
+    a.in = InputFloats(&converted);
+  }
+  if ((!a.in && !a.inBytes) || !a.weight) {
+    if (bytes && !inputNormalize->Forward(env)) return false;
+    return simd::Conv::Forward(env);
+  }
   a.act = FuseAttachedRelu(this);
   bool joined;
   if (RunOnConcatInputs(env, m, a, &joined)) return true;

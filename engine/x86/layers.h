@@ -14,6 +14,18 @@ class Conv : public simd::Conv {
   Conv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
       : simd::Conv(rec, blobs, weights) {}
   bool Forward(core::RunEnv* env) override;
+
+  // Set by the graph optimisation when this layer alone reads the output of
+  // an input normalisation: the normalisation is skipped, and a member that
+  // reads bytes (ConvMember::readsBytes) normalises the network's input while
+  // packing it; with any other member the normalisation runs first, as
+  // before. That saves writing the normalised floats and reading them back.
+  simd::Normalize* inputNormalize = nullptr;
+
+ private:
+  // The bytes the folded normalisation reads, when a member can take them
+  // in its place for an input of the shape `a` describes; null otherwise.
+  const Tensor* NormalizedBytes(const ConvArgs& a) const;
 };
 
 class DepthwiseConv : public simd::DepthwiseConv {
