@@ -14,7 +14,9 @@
 //   pairs as above, one accumulator per filter;
 // - 1x1 with fewer than 8 output channels: block 4 on 4-wide registers with
 //   8 pixels per step, enough independent accumulators to keep both
-//   multiply-add pipes busy.
+//   multiply-add pipes busy; four outputs from a multiple of 8 input
+//   channels instead put the input channels across 8-wide registers, as
+//   the two- and four-output 3x3 members do.
 #include <cstddef>
 #include <cstring>
 #include <vector>
@@ -229,6 +231,72 @@ void FourOutputs3x3(const ConvArgs& a, const float* w) {
   }
 }
 
+// Four output channels of a 1x1 layer from Cin (a multiple of 8, at most
+// kMaxCin) input channels, pixels 4 floats apart in the output (w: the 4
+// filters one after the other, Cin floats each): a pixel's channels are
+// 8-wide multiply-adds against each filter, and two pixels' eight sums are
+// reduced together into their 8 consecutive outputs. Honours a.accumulate.
+constexpr int kFourOutputsMaxCin = 256;
+
+inline __m256 FourOutputSums(const __m256* acc) {
+  // Per 128-bit half: the partial sums of filters 0..3 of one pixel (acc[0..3])
+  // and of the other (acc[4..7]); the halves' sums land side by side.
+  const __m256 p0 = _mm256_hadd_ps(_mm256_hadd_ps(acc[0], acc[1]), _mm256_hadd_ps(acc[2], acc[3]));
+  const __m256 p1 = _mm256_hadd_ps(_mm256_hadd_ps(acc[4], acc[5]), _mm256_hadd_ps(acc[6], acc[7]));
+  return _mm256_add_ps(_mm256_permute2f128_ps(p0, p1, 0x20), _mm256_permute2f128_ps(p0, p1, 0x31));
+}
+
+void FourOutputs1x1(const ConvArgs& a, const float* w) {
+  const int Cin = a.Cin;
+  const int inS = a.inStride ? a.inStride : Cin;
+  const size_t pixels = size_t(a.Ho) * a.Wo;
+  alignas(32) float b[8];
+  for (int i = 0; i < 8; ++i) b[i] = a.bias ? a.bias[i % 4] : 0.f;
+  const __m256 bias = _mm256_load_ps(b);
+  // The pair's starting values: the bias, or what earlier slices wrote.
+  auto finish = [&](float* o, __m256 v) {
+    v = _mm256_add_ps(v, a.accumulate ? _mm256_loadu_ps(o) : bias);
+    _mm256_storeu_ps(o, ApplyFused<Fma8>(a.act, v));
+  };
+  size_t p = 0;
+  for (; p + 2 <= pixels; p += 2) {
+    const float* x0 = a.in + p * inS;
+    const float* x1 = x0 + inS;
+    __m256 acc[8];
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; ++i) acc[i] = _mm256_setzero_ps();
+    for (int k = 0; k < Cin; k += 8) {
+      const __m256 v0 = _mm256_loadu_ps(x0 + k), v1 = _mm256_loadu_ps(x1 + k);
+#pragma GCC unroll 4
+      for (int f = 0; f < 4; ++f) {
+        const __m256 wv = _mm256_load_ps(w + f * Cin + k);
+        acc[f] = _mm256_fmadd_ps(v0, wv, acc[f]);
+        acc[4 + f] = _mm256_fmadd_ps(v1, wv, acc[4 + f]);
+      }
+    }
+    finish(a.out + p * 4, FourOutputSums(acc));
+  }
+  if (p < pixels) {
+    // The last pixel alone, in the low half of a pair (the high half is
+    // neither read nor written).
+    const float* x0 = a.in + p * inS;
+    __m256 acc[8];
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; ++i) acc[i] = _mm256_setzero_ps();
+    for (int k = 0; k < Cin; k += 8) {
+      const __m256 v0 = _mm256_loadu_ps(x0 + k);
+#pragma GCC unroll 4
+      for (int f = 0; f < 4; ++f)
+        acc[f] = _mm256_fmadd_ps(v0, _mm256_load_ps(w + f * Cin + k), acc[f]);
+    }
+    alignas(32) float pair[8];
+    float* o = a.out + p * 4;
+    std::memcpy(pair, o, sizeof(float) * 4);
+    finish(pair, FourOutputSums(acc));
+    std::memcpy(o, pair, sizeof(float) * 4);
+  }
+}
+
 }  // namespace
 
 void ConvFourOutputX86(const ConvArgs& a) {
@@ -301,7 +369,18 @@ void ConvSingleOutputX86Pairs(const ConvArgs& a) {
   }
 }
 
-void Conv1x1X86Block4(const ConvArgs& a) { OneByOne<Fma4, 4, 8>(a); }
+void Conv1x1X86Block4(const ConvArgs& a) {
+  const bool packedOut = a.outStride == 0 || a.outStride == 4;
+  if (a.C == 4 && a.Cin % 8 == 0 && a.Cin <= kFourOutputsMaxCin && packedOut) {
+    // Regroup the block-4 weights (channel, filter) per filter.
+    alignas(32) float w[4 * kFourOutputsMaxCin];
+    for (int f = 0; f < 4; ++f)
+      for (int k = 0; k < a.Cin; ++k) w[f * a.Cin + k] = a.weight[k * 4 + f];
+    FourOutputs1x1(a, w);
+    return;
+  }
+  OneByOne<Fma4, 4, 8>(a);
+}
 
 }  // namespace TAVROMATTING
 

@@ -181,7 +181,7 @@ TEST(KernelChoice, OneByOneMembersReadTheirInputInChannelSlices) {
   // member that accepts them matches the reference on the joined input.
   int accepted = 0;
   for (const KernelFeatures& f : RunnableFeatureSets())
-    for (int Cin : {3, 16, 28})
+    for (int Cin : {3, 16, 17, 28})  // 17: two slices of 8 after the first
       for (int C : {2, 4, 6, 8, 16, 24, 32, 48})
         for (int x86 = 0; x86 < 2; ++x86) {
           ConvArgs a = tavro_test::ConvShapeArgs(5, 7, Cin, C, 1, 1, 0, 0, 1, 1);
