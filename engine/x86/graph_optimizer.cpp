@@ -4,12 +4,13 @@
 // and Mul write in place into an input that is no longer needed, a
 // Dequantize after a convolution is folded into it, concats fold into the 1x1
 // convolutions that read them, batch normalisations into the transposed
-// convolutions they follow, and the input normalisation into the first
-// convolution.
+// convolutions they follow, the input normalisation into the first
+// convolution and the mask layer into the sigmoid before it.
 #include <vector>
 
 #include "engine/core/activation.h"
 #include "engine/core/net.h"
+#include "engine/matting/mask.h"
 #include "engine/x86/layers.h"
 #include "engine/x86/run_env.h"
 
@@ -139,6 +140,23 @@ void FoldNormalizeIntoConv(Layer* layer) {
   norm->folded = true;
 }
 
+// The mask layer reading the output of a sigmoid (or swish) that nothing
+// else reads: the activation writes the mask bytes itself.
+void FoldMaskIntoActivation(Layer* layer) {
+  auto* mask = dynamic_cast<matting::Mask*>(layer);
+  if (!mask || mask->folded || mask->inputs.size() != 1 || mask->outputs.size() != 1) return;
+  Tensor* in0 = mask->inputs[0];
+  if (in0->consumers.size() != 1 || !in0->producer) return;
+  // The activation itself, or (attached to its producer) running in place.
+  auto* act = dynamic_cast<x86::Activation*>(in0->producer);
+  for (Layer* l : in0->producer->attached)
+    if (!act) act = dynamic_cast<x86::Activation*>(l);
+  if (!act || act->maskOutput || act->outputs.size() != 1 || act->outputs[0] != in0) return;
+  if (act->kind != kActSigmoid && act->kind != kActSwish) return;
+  act->maskOutput = mask;
+  mask->folded = true;
+}
+
 }  // namespace
 
 bool RunEnv::OptimizeGraph(Net* net) {
@@ -162,6 +180,7 @@ bool RunEnv::OptimizeGraph(Net* net) {
   for (Layer* layer : layers) {
     FoldBatchnormIntoDeconv(layer);
     FoldNormalizeIntoConv(layer);
+    FoldMaskIntoActivation(layer);
   }
   for (Layer* l : layers) l->visited = false;
   return true;

@@ -72,8 +72,11 @@ bool DepthwiseConv::Forward(core::RunEnv* env) {
 }
 
 bool Activation::Forward(core::RunEnv* env) {
-  if (kind != kActSigmoid && kind != kActSwish) return simd::Activation::Forward(env);
-  if (SkipFused()) return true;
+  if (kind != kActSigmoid && kind != kActSwish) {
+    if (!simd::Activation::Forward(env)) return false;
+    return !maskOutput || maskOutput->Forward(env);
+  }
+  if (SkipFused()) return !maskOutput || maskOutput->Forward(env);
   if (inputs.empty() || outputs.empty()) return false;
   const uint64_t count = inputs[0]->ElementCount();
   float* in = inputs[0]->data();
@@ -81,7 +84,24 @@ bool Activation::Forward(core::RunEnv* env) {
   if (!in || !out) return false;
   const simd::ActivationMember m =
       simd::ChooseActivationMember(true, kind, env->halfPrecision, KernelFeatures::Current());
-  m.kernel(Args(count), in, out, count);
+  const ActivationArgs args = Args(count);
+  Tensor* mask = maskOutput && !maskOutput->outputs.empty() ? maskOutput->outputs[0] : nullptr;
+  uint8_t* bytes = mask ? mask->byteData() : nullptr;
+  if (!maskOutput || env->halfPrecision || !bytes || outputs[0]->c != 1 ||
+      uint64_t(mask->h) * mask->w != count) {
+    m.kernel(args, in, out, count);
+    return !maskOutput || maskOutput->Forward(env);
+  }
+  // The floats of one chunk stay in the first-level cache between the two
+  // steps; each value goes through the same member and the same conversion
+  // as in the two layers.
+  constexpr uint64_t kChunk = 2048;
+  alignas(32) float chunk[kChunk];
+  for (uint64_t i = 0; i < count; i += kChunk) {
+    const uint64_t n = count - i < kChunk ? count - i : kChunk;
+    m.kernel(args, in + i, chunk, n);
+    MaskToBytes(chunk, n, bytes + i);
+  }
   return true;
 }
 

@@ -47,6 +47,13 @@ class Activation : public simd::Activation {
   Activation(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
       : simd::Activation(rec, blobs, weights) {}
   bool Forward(core::RunEnv* env) override;
+
+  // Set by the graph optimisation when the mask layer alone reads this
+  // (sigmoid or swish) activation's output: the mask layer is skipped and
+  // this layer turns its results into the mask bytes a cache-sized chunk at a
+  // time, instead of writing all the floats and reading them back. The bytes
+  // are the ones the mask layer would write.
+  Layer* maskOutput = nullptr;
 };
 
 class Concat : public simd::Concat {
