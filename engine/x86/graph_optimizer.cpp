@@ -102,12 +102,20 @@ void FoldConcatIntoConv(const std::vector<Layer*>& layers, size_t i) {
   concat->folded = true;
 }
 
+// `layer` as an L with one input and one output that no fold has taken yet;
+// null otherwise.
+template <class L>
+L* OneInOneOut(Layer* layer) {
+  auto* l = dynamic_cast<L*>(layer);
+  return l && !l->folded && l->inputs.size() == 1 && l->outputs.size() == 1 ? l : nullptr;
+}
+
 // A batch normalisation whose input only it reads, produced by a transposed
 // convolution: the convolution applies it (and the activation attached to
 // it) on its output, writing the normalisation's output blob directly.
 void FoldBatchnormIntoDeconv(Layer* layer) {
-  auto* bn = dynamic_cast<simd::Batchnorm*>(layer);
-  if (!bn || bn->folded || bn->inputs.size() != 1 || bn->outputs.size() != 1) return;
+  auto* bn = OneInOneOut<simd::Batchnorm>(layer);
+  if (!bn) return;
   Tensor* in0 = bn->inputs[0];
   Tensor* out0 = bn->outputs[0];
   auto* deconv = dynamic_cast<simd::DeConv*>(in0->producer);
@@ -128,10 +136,9 @@ void FoldBatchnormIntoDeconv(Layer* layer) {
 // convolution takes the bytes itself when its member can (otherwise it runs
 // the normalisation first).
 void FoldNormalizeIntoConv(Layer* layer) {
-  auto* norm = dynamic_cast<simd::Normalize*>(layer);
-  if (!norm || norm->folded || norm->inputs.size() != 1 || norm->outputs.size() != 1) return;
+  auto* norm = OneInOneOut<simd::Normalize>(layer);
+  if (!norm || norm->outputs[0]->consumers.size() != 1) return;
   Tensor* out0 = norm->outputs[0];
-  if (out0->consumers.size() != 1) return;
   auto* conv = dynamic_cast<x86::Conv*>(out0->consumers[0]);
   if (!conv || conv->inputNormalize || conv->inputs.size() != 1 || conv->inputs[0] != out0 ||
       conv->concatInput)
@@ -143,8 +150,8 @@ void FoldNormalizeIntoConv(Layer* layer) {
 // The mask layer reading the output of a sigmoid (or swish) that nothing
 // else reads: the activation writes the mask bytes itself.
 void FoldMaskIntoActivation(Layer* layer) {
-  auto* mask = dynamic_cast<matting::Mask*>(layer);
-  if (!mask || mask->folded || mask->inputs.size() != 1 || mask->outputs.size() != 1) return;
+  auto* mask = OneInOneOut<matting::Mask>(layer);
+  if (!mask) return;
   Tensor* in0 = mask->inputs[0];
   if (in0->consumers.size() != 1 || !in0->producer) return;
   // The activation itself, or (attached to its producer) running in place.
