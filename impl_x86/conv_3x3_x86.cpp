@@ -2,8 +2,9 @@
 // caller): blocks 16 and 24 on 8-wide registers (stride 1, stride 2 and the
 // general case), the first-layer block-16 member over channel-blocked weights
 // (row, channel, column), the first-layer member over packed input rows
-// (which can read the network's bytes and normalise them on the way), and the block-4 members on 4-wide registers that
-// compute 6 output pixels x 4 channels per step (3x3 at stride 1 sliding
+// (which can read the network's bytes and normalise them on the way), and
+// the block-4 members on 4-wide registers that compute 6 output pixels x 4
+// channels per step (3x3 at stride 1 sliding
 // along the row, so each broadcast input value serves three kernel columns;
 // the same body also runs 2x2 kernels of any stride and dilation, and 8
 // channels at a time on 8-wide registers where C is a multiple of 8).
@@ -150,8 +151,9 @@ void PackFirstLayerRow(const ConvArgs& a, int iy, int cols, float* dst) {
         int32_t four;
         std::memcpy(&four, q + i + 4 * r, 4);
         const __m128 v = _mm_cvtepi32_ps(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(four)));
-        _mm_storeu_ps(d + i + 4 * r,
-                      _mm_mul_ps(_mm_sub_ps(v, _mm_load_ps(mean + 4 * r)), _mm_load_ps(scale + 4 * r)));
+        const __m128 m = _mm_load_ps(mean + 4 * r), sc = _mm_load_ps(scale + 4 * r);
+        const __m128 y = _mm_mul_ps(_mm_sub_ps(v, m), sc);
+        _mm_storeu_ps(d + i + 4 * r, y);
       }
     for (; i < n; ++i) d[i] = (float(q[i]) - mean[i % K]) * scale[i % K];
   } else {
@@ -274,12 +276,13 @@ void ConvFirstLayerX86Rows(const ConvArgs& a) {
     }
     float* orow = a.out + size_t(oy) * a.Wo * C;
     int blk = 0;
+    auto at = [&](int b) { return a.weight + b * wBlock; };
     for (; blk + 3 <= nb; blk += 3)
-      FirstLayerBlocks<3>(a, rows, ky0, ky1, a.weight + blk * wBlock, wBlock, &bias[blk * 8], orow + blk * 8);
+      FirstLayerBlocks<3>(a, rows, ky0, ky1, at(blk), wBlock, &bias[blk * 8], orow + blk * 8);
     if (nb - blk == 2)
-      FirstLayerBlocks<2>(a, rows, ky0, ky1, a.weight + blk * wBlock, wBlock, &bias[blk * 8], orow + blk * 8);
+      FirstLayerBlocks<2>(a, rows, ky0, ky1, at(blk), wBlock, &bias[blk * 8], orow + blk * 8);
     else if (nb - blk == 1)
-      FirstLayerBlocks<1>(a, rows, ky0, ky1, a.weight + blk * wBlock, wBlock, &bias[blk * 8], orow + blk * 8);
+      FirstLayerBlocks<1>(a, rows, ky0, ky1, at(blk), wBlock, &bias[blk * 8], orow + blk * 8);
   }
 }
 

@@ -142,10 +142,19 @@ void FewOutputs3x3(const ConvArgs& a, const float* w) {
       if (outS == F) {
         _mm256_storeu_ps(orow + size_t(ox) * F, v);
       } else {
-        alignas(32) float tmp[8];
-        _mm256_store_ps(tmp, v);
-        for (int i = 0; i < P; ++i)
-          for (int f = 0; f < F; ++f) orow[size_t(ox + i) * outS + f] = tmp[F * i + f];
+        // Pixels outS floats apart (a channel slice of a wider tensor): one
+        // store of F floats per pixel.
+        const __m128 lo = _mm256_castps256_ps128(v), hi = _mm256_extractf128_ps(v, 1);
+        float* o = orow + size_t(ox) * outS;
+        if (F == 4) {
+          _mm_storeu_ps(o, lo);
+          _mm_storeu_ps(o + outS, hi);
+        } else {
+          _mm_storel_pi(reinterpret_cast<__m64*>(o), lo);
+          _mm_storeh_pi(reinterpret_cast<__m64*>(o + outS), lo);
+          _mm_storel_pi(reinterpret_cast<__m64*>(o + 2 * outS), hi);
+          _mm_storeh_pi(reinterpret_cast<__m64*>(o + 3 * outS), hi);
+        }
       }
     }
     for (; ox < a.Wo; ++ox) pixel(ox);

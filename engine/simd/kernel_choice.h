@@ -30,6 +30,7 @@ struct ConvMember {
   const char* name = "none";
   bool scales = false;          // applies ConvArgs::outScale/outShift
   bool readsBytes = false;      // can read normalised bytes (ConvArgs::inBytes)
+  bool strided = false;         // honours ConvArgs::outStride (can fill a channel slice)
 };
 
 namespace simd {

@@ -5,7 +5,8 @@
 // Dequantize after a convolution is folded into it, concats fold into the 1x1
 // convolutions that read them, batch normalisations into the transposed
 // convolutions they follow, the input normalisation into the first
-// convolution and the mask layer into the sigmoid before it.
+// convolution, the mask layer into the sigmoid before it, and concats of
+// convolutions into the convolutions, which fill their slices.
 #include <vector>
 
 #include "engine/core/activation.h"
@@ -164,6 +165,32 @@ void FoldMaskIntoActivation(Layer* layer) {
   mask->folded = true;
 }
 
+// A concat that reads only x86 convolutions whose outputs nothing else reads
+// (and that have no activation attached): each convolution fills its channel
+// slice of the concat's output, and the concat is skipped.
+void FoldConvsIntoConcat(Layer* layer) {
+  auto* concat = dynamic_cast<simd::Concat*>(layer);
+  if (!concat || concat->folded || concat->inputs.size() < 2 || concat->outputs.size() != 1)
+    return;
+  std::vector<x86::Conv*> convs;
+  for (Tensor* t : concat->inputs) {
+    auto* conv = dynamic_cast<x86::Conv*>(t->producer);
+    if (!conv || conv->concatOutput || t->consumers.size() != 1 || conv->outputs.size() != 1 ||
+        conv->outputs[0] != t || !conv->attached.empty() || t == concat->outputs[0])
+      return;
+    for (x86::Conv* c : convs)
+      if (c == conv) return;
+    convs.push_back(conv);
+  }
+  int offset = 0;
+  for (size_t i = 0; i < convs.size(); ++i) {
+    convs[i]->concatOutput = concat;
+    convs[i]->sliceOffset = offset;
+    offset += int(concat->inputs[i]->c);
+  }
+  concat->folded = true;
+}
+
 }  // namespace
 
 bool RunEnv::OptimizeGraph(Net* net) {
@@ -188,6 +215,7 @@ bool RunEnv::OptimizeGraph(Net* net) {
     FoldBatchnormIntoDeconv(layer);
     FoldNormalizeIntoConv(layer);
     FoldMaskIntoActivation(layer);
+    FoldConvsIntoConcat(layer);
   }
   for (Layer* l : layers) l->visited = false;
   return true;

@@ -1,5 +1,6 @@
 #include "engine/x86/layers.h"
 
+#include <cstring>
 #include <vector>
 
 #include "engine/x86/kernel_choice.h"
@@ -8,8 +9,6 @@
 namespace TAVROMATTING {
 namespace x86 {
 
-// The x86 path ignores the half-precision flag; when it declines (or the
-// layer is malformed) the portable forward pass decides.
 const Tensor* Conv::NormalizedBytes(const ConvArgs& a) const {
   if (!inputNormalize || inputNormalize->inputs.empty() || inputNormalize->outputs.empty())
     return nullptr;
@@ -21,7 +20,40 @@ const Tensor* Conv::NormalizedBytes(const ConvArgs& a) const {
   return &bytes;
 }
 
+float* Conv::ConcatSlice(const ConvArgs& a, int* stride) const {
+  if (!concatOutput || concatOutput->outputs.empty()) return nullptr;
+  Tensor& joined = *concatOutput->outputs[0];
+  if (int(joined.h) != a.Ho || int(joined.w) != a.Wo || sliceOffset + a.C > int(joined.c))
+    return nullptr;
+  float* p = joined.data();
+  if (!p) return nullptr;
+  *stride = int(joined.c);
+  return p + sliceOffset;
+}
+
 bool Conv::Forward(core::RunEnv* env) {
+  bool filled = false;
+  if (!Run(env, &filled)) return false;
+  if (filled || !concatOutput) return true;
+  // The member wrote this layer's own output: copy it into the slice.
+  const Tensor& own = *outputs[0];
+  ConvArgs shape;
+  shape.Ho = int(own.h);
+  shape.Wo = int(own.w);
+  shape.C = int(own.c);
+  int stride = 0;
+  float* slice = ConcatSlice(shape, &stride);
+  const float* src = outputs[0]->data();
+  if (!slice || !src) return false;
+  const size_t pixels = size_t(own.h) * own.w;
+  for (size_t p = 0; p < pixels; ++p)
+    std::memcpy(slice + p * stride, src + p * own.c, sizeof(float) * own.c);
+  return true;
+}
+
+// The x86 path ignores the half-precision flag; when it declines (or the
+// layer is malformed) the portable forward pass decides.
+bool Conv::Run(core::RunEnv* env, bool* filled) {
   ConvArgs a;
   ConvMember m;
   if (MakeArgs(&a) && int(weightC) == a.Cin && int(weightN) == a.C) {
@@ -48,6 +80,13 @@ bool Conv::Forward(core::RunEnv* env) {
     return simd::Conv::Forward(env);
   }
   a.act = FuseAttachedRelu(this);
+  int stride = 0;
+  float* slice = m.strided ? ConcatSlice(a, &stride) : nullptr;
+  if (slice) {
+    a.out = slice;
+    a.outStride = stride;
+    *filled = true;
+  }
   bool joined;
   if (RunOnConcatInputs(env, m, a, &joined)) return true;
   if (!joined) return false;

@@ -21,11 +21,25 @@ class Conv : public simd::Conv {
   // packing it; with any other member the normalisation runs first, as
   // before. That saves writing the normalised floats and reading them back.
   simd::Normalize* inputNormalize = nullptr;
+  // Set by the graph optimisation when this layer's output is read only by a
+  // concat that reads only convolutions: the concat is skipped and this layer
+  // fills channels [sliceOffset, sliceOffset + C) of the concat's output, a
+  // member that honours the output stride (ConvMember::strided) directly,
+  // any other one through this layer's own output and a copy. (Directly
+  // filled, the layer's own output blob is left as it was.)
+  Layer* concatOutput = nullptr;
+  int sliceOffset = 0;
 
  private:
   // The bytes the folded normalisation reads, when a member can take them
   // in its place for an input of the shape `a` describes; null otherwise.
   const Tensor* NormalizedBytes(const ConvArgs& a) const;
+  // This layer's slice of the folded concat's output for an output of the
+  // shape `a` describes (pixels Cconcat floats apart); null when absent or
+  // mismatched.
+  float* ConcatSlice(const ConvArgs& a, int* stride) const;
+  // Runs the layer; *filled is set when it wrote into the concat's slice.
+  bool Run(core::RunEnv* env, bool* filled);
 };
 
 class DepthwiseConv : public simd::DepthwiseConv {

@@ -135,6 +135,24 @@ void RunAgainstReference(Family family, ConvArgs a, const ConvMember& m, const F
   m.kernel(a);
   got.resize(outN);
   ExpectNear(got, ref, 1e-4f, id.c_str());
+  if (!m.strided) return;
+  // Into channels [1, C + 1) of a wider tensor: the same values, and the
+  // channels around the slice untouched.
+  const int stride = a.C + 3;
+  std::vector<float> wide(size_t(a.Ho) * a.Wo * stride + 64, -777.f);
+  a.out = wide.data() + 1;
+  a.outStride = stride;
+  m.kernel(a);
+  std::vector<float> slice(outN);
+  for (size_t p = 0; p < outN / a.C; ++p)
+    for (int c = 0; c < stride; ++c) {
+      const float v = wide[p * stride + c];
+      if (c >= 1 && c <= a.C)
+        slice[p * a.C + c - 1] = v;
+      else
+        ASSERT_EQ(v, -777.f) << id << " pixel " << p << " channel " << c;
+    }
+  ExpectNear(slice, ref, 1e-4f, (id + " strided").c_str());
 }
 
 // Convolution shapes around every row's conditions: channel counts on and
