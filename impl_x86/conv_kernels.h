@@ -101,5 +101,6 @@ void Conv3x3X86Block4General(const ConvArgs& a); // kBlock4
 void Conv2x2X86Block4(const ConvArgs& a);        // kBlock4, 2x2, any stride and dilation
 void DepthwiseX86General(const ConvArgs& a);  // kBlock16, 3x3, C % 16 == 0
 void DepthwiseX86WideRow(const ConvArgs& a);  // kBlock16, 3x3, stride width 1
+void DepthwiseX86Block24(const ConvArgs& a);  // kBlock24, 3x3, C % 24 == 0
 
 }  // namespace TAVROMATTING

@@ -67,8 +67,13 @@ ConvMember ChooseConvMember(const ConvArgs& a, bool inputHasFloat, const KernelF
 
 ConvMember ChooseDepthwiseMember(const ConvArgs& a, const KernelFeatures& f) {
   if (!f.AvxFma()) return {nullptr, 0, false, "declines: no AVX+FMA"};
-  if (a.kh != 3 || a.kw != 3 || a.C % 16 != 0) return {nullptr, 0, false, "declines: shape"};
-  if (a.sw == 1 && a.Wo >= 56) return {DepthwiseX86WideRow, kBlock16, true, "wide-row"};
+  if (a.kh != 3 || a.kw != 3 || (a.C % 16 != 0 && a.C % 24 != 0))
+    return {nullptr, 0, false, "declines: shape"};
+  if (a.C % 16 == 0 && a.sw == 1 && a.Wo >= 56)
+    return {DepthwiseX86WideRow, kBlock16, true, "wide-row"};
+  // Three blocks of 8 channels: 12 accumulators in flight instead of 8 (or
+  // 4 on the portable block-8 members), which hides the multiply-add latency.
+  if (a.C % 24 == 0) return {DepthwiseX86Block24, kBlock24, true, "block 24"};
   return {DepthwiseX86General, kBlock16, true, "general"};
 }
 

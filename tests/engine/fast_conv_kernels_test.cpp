@@ -223,6 +223,8 @@ TEST(FastConvKernels, DepthwiseMembersMatchReference) {
       {9, 21, 96, 2, DepthwiseX86General, kBlock16, "x86 general s2"},
       {5, 56, 48, 1, DepthwiseX86WideRow, kBlock16, "x86 wide-row w56"},
       {4, 63, 16, 1, DepthwiseX86WideRow, kBlock16, "x86 wide-row w63"},
+      {7, 11, 24, 1, DepthwiseX86Block24, kBlock24, "x86 block 24 s1"},
+      {11, 15, 72, 2, DepthwiseX86Block24, kBlock24, "x86 block 24 c72 s2"},
   };
   for (const Case& c : cases) {
     ConvArgs a = ArgsFor({c.H, c.W, c.C, c.C, 3, 1, c.s, 1});
