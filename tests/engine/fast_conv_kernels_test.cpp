@@ -120,7 +120,7 @@ TEST(FastConvKernels, X86PathMembersMatchReference) {
   Compare({12, 17, 1, 12, 3, 1, 2, 1}, ConvFirstLayerX86, kCB16, none, "first b16 cin1 c12");
   Compare({10, 14, 3, 32, 3, 1, 2, 1}, ConvFirstLayerX86, kCB16, relu, "first b16 c32");
   // First layer over packed rows: 3, 2 and 1 blocks of 8 per step, odd
-  // sizes (a 1 to 3 pixel tail) and no right padding.
+  // sizes (a 1 or 2 pixel tail) and no right padding.
   Compare({23, 31, 3, 24, 3, 1, 2, 1}, ConvFirstLayerX86Rows, kBlock8, relu, "first rows c24");
   Compare({28, 40, 3, 24, 3, 1, 2, 1, 0}, ConvFirstLayerX86Rows, kBlock8, relu, "first rows pad r0");
   Compare({9, 13, 3, 40, 3, 1, 2, 1}, ConvFirstLayerX86Rows, kBlock8, none, "first rows c40");
