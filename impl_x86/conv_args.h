@@ -22,9 +22,9 @@ struct ConvArgs {
   const float* bias = nullptr;    // C values or null (zeros)
   FusedAct act;
   // Read by the stride-2 transposed members only: a per-channel affine step
-  // y = x * outScale[c] + outShift[c] (multiply, then add) applied before the
-  // fused activation, for a batch normalisation that follows the layer. Null:
-  // none.
+  // y = x * outScale[c] + outShift[c] (the member's vector multiply-add, as in
+  // the batch normalisation members) applied before the fused activation, for
+  // a batch normalisation that follows the layer. Null: none.
   const float* outScale = nullptr;
   const float* outShift = nullptr;
   // Read by the members that can take the network's input directly (the

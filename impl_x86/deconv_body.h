@@ -26,14 +26,23 @@ inline void Stride2Taps(int o, int p, int ksize, int n, int* first, int* last) {
   *last = e;
 }
 
-// The output step of the stride-2 members: the optional affine step
-// (multiply, then add), the fused activation, the store. sc/sh hold the
-// affine coefficients of the register's channels.
+// The output step of the stride-2 members: the optional affine step, the
+// fused activation, the store. sc/sh hold the affine coefficients of the
+// register's channels; the affine step is the vector type's multiply-add
+// (one rounding with FMA, two without), as in the batch normalisation
+// members. The step's settings are copied out of the arguments once per call,
+// so the output loops keep them in registers.
+struct OutputStep {
+  FusedAct act;
+  bool affine;
+  explicit OutputStep(const ConvArgs& a) : act(a.act), affine(a.outScale != nullptr) {}
+};
+
 template <class V, int B>
-inline void AffineActivateStore(const ConvArgs& a, typename V::T v, typename V::T sc,
+inline void AffineActivateStore(const OutputStep& step, typename V::T v, typename V::T sc,
                                 typename V::T sh, float* dst, int valid) {
-  if (a.outScale) v = V::Add(V::Mul(v, sc), sh);
-  ActivateStore<V, B>(a.act, &v, dst, valid);
+  if (step.affine) v = V::MulAdd(v, sc, sh);
+  ActivateStore<V, B>(step.act, &v, dst, valid);
 }
 
 // Stride 2, one register of output channels per block (weights block, y, x,
@@ -48,6 +57,7 @@ void DeconvStride2(const ConvArgs& a) {
   const int valid = C < B ? C : B;
   const size_t wBlock = size_t(a.kh) * a.kw * Cin * B;
   const bool kernelIsStride = a.kh == 2 && a.kw == 2 && P == 1 && Q == 1;
+  const OutputStep step(a);
   // Column taps of every output column, computed once per call.
   std::vector<int> cols(size_t(a.Wo) * 2);
   for (int ox = 0; ox < a.Wo; ++ox) Stride2Taps(ox, Q, a.kw, a.W, &cols[2 * ox], &cols[2 * ox + 1]);
@@ -91,8 +101,9 @@ void DeconvStride2(const ConvArgs& a) {
           }
 #pragma GCC unroll 8
           for (int g = 0; g < G; ++g) {
-            AffineActivateStore<V, B>(a, even[g], sc, sh, orow + size_t(ox + 2 * g) * C, valid);
-            AffineActivateStore<V, B>(a, odd[g], sc, sh, orow + size_t(ox + 2 * g + 1) * C, valid);
+            float* o = orow + size_t(ox + 2 * g) * C;
+            AffineActivateStore<V, B>(step, even[g], sc, sh, o, valid);
+            AffineActivateStore<V, B>(step, odd[g], sc, sh, o + C, valid);
           }
         }
         for (; ox < a.Wo; ox += 2) {
@@ -103,8 +114,9 @@ void DeconvStride2(const ConvArgs& a) {
             even = V::MulAdd(xv, V::Load(wEven + i * B), even);
             odd = V::MulAdd(xv, V::Load(wOdd + i * B), odd);
           }
-          AffineActivateStore<V, B>(a, even, sc, sh, orow + size_t(ox) * C, valid);
-          if (ox + 1 < a.Wo) AffineActivateStore<V, B>(a, odd, sc, sh, orow + size_t(ox + 1) * C, valid);
+          AffineActivateStore<V, B>(step, even, sc, sh, orow + size_t(ox) * C, valid);
+          if (ox + 1 < a.Wo)
+            AffineActivateStore<V, B>(step, odd, sc, sh, orow + size_t(ox + 1) * C, valid);
         }
         continue;
       }
@@ -123,7 +135,7 @@ void DeconvStride2(const ConvArgs& a) {
               acc = V::MulAdd(V::Broadcast(x + i), V::Load(wp + i * B), acc);
           }
         }
-        AffineActivateStore<V, B>(a, acc, sc, sh, orow + size_t(ox) * C, valid);
+        AffineActivateStore<V, B>(step, acc, sc, sh, orow + size_t(ox) * C, valid);
       }
     }
   }
@@ -164,6 +176,7 @@ void DeconvStride2Pairs(const ConvArgs& a) {
   const VT b = V::LoadAligned(twice[0]), sc = V::LoadAligned(twice[1]),
            sh = V::LoadAligned(twice[2]);
   const int pairsPerRow = a.Wo / 2;
+  const OutputStep step(a);
   for (int oy = 0; oy < a.Ho; ++oy) {
     const float* w = wp + size_t(1 - (oy & 1)) * Cin * L;
     const float* xrow = a.in + size_t(oy >> 1) * a.W * Cin;
@@ -177,17 +190,19 @@ void DeconvStride2Pairs(const ConvArgs& a) {
       for (int i = 0; i < Cin; ++i) {
         const VT wv = V::Load(w + size_t(i) * L);
 #pragma GCC unroll 8
-        for (int g = 0; g < G; ++g) acc[g] = V::MulAdd(V::Broadcast(x + size_t(g) * Cin + i), wv, acc[g]);
+        for (int g = 0; g < G; ++g)
+          acc[g] = V::MulAdd(V::Broadcast(x + size_t(g) * Cin + i), wv, acc[g]);
       }
 #pragma GCC unroll 8
       for (int g = 0; g < G; ++g)
-        AffineActivateStore<V, L>(a, acc[g], sc, sh, orow + size_t(ix + g) * L, L);
+        AffineActivateStore<V, L>(step, acc[g], sc, sh, orow + size_t(ix + g) * L, L);
     }
     for (; ix < pairsPerRow; ++ix) {
       const float* x = xrow + size_t(ix) * Cin;
       VT acc = b;
-      for (int i = 0; i < Cin; ++i) acc = V::MulAdd(V::Broadcast(x + i), V::Load(w + size_t(i) * L), acc);
-      AffineActivateStore<V, L>(a, acc, sc, sh, orow + size_t(ix) * L, L);
+      for (int i = 0; i < Cin; ++i)
+        acc = V::MulAdd(V::Broadcast(x + i), V::Load(w + size_t(i) * L), acc);
+      AffineActivateStore<V, L>(step, acc, sc, sh, orow + size_t(ix) * L, L);
     }
   }
 }
