@@ -311,7 +311,12 @@ void Conv3x3X86Block4General(const ConvArgs& a) {
   else
     BlockFma<Fma4, 0, 0>(a, a.weight);
 }
-void Conv2x2X86Block4(const ConvArgs& a) { BlockFma<Fma4, 0, 0, 2>(a, a.weight); }
+void Conv2x2X86Block4(const ConvArgs& a) {
+  if (FewOutputs(a))
+    ConvFewOutputX86(a);
+  else
+    BlockFma<Fma4, 0, 0, 2>(a, a.weight);
+}
 
 }  // namespace TAVROMATTING
 

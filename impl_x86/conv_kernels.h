@@ -89,8 +89,9 @@ void ConvSingleOutputX86(const ConvArgs& a);  // kChannelBlock1, C == 1
 // dilation width 1.
 void ConvSingleOutputX86Pairs(const ConvArgs& a);
 void Conv1x1X86Block4(const ConvArgs& a);  // kBlock4, 8 pixels per step
-// kBlock4, 3x3, C == 2 or 4, Cin % 8 == 0, input pixels Cin floats apart,
-// stride width 1 (the 3x3 block-4 members hand such layers over).
+// kBlock4, 3x3 or 2x2, C == 2 or 4, Cin % 8 == 0, input pixels Cin floats
+// apart, stride width 1 (the 3x3 and 2x2 block-4 members hand such layers
+// over).
 void ConvFewOutputX86(const ConvArgs& a);
 // kBlock4, 3x3, C == 4, Cin == 4, input pixels 4 floats apart, stride width 1
 // (handed over by the 3x3 block-4 members as well).

@@ -6,10 +6,10 @@
 //   8-wide register and every kernel column is one fused multiply-add per
 //   pixel pair; the four channel products are summed once per pixel at the
 //   end (horizontal adds, 8 or 16 pixels at a time);
-// - two or four output channels from a multiple of 8 input channels (3x3,
-//   stride 1, any dilation): each tap's channels are 8-wide multiply-adds
-//   against all filters, the sums reduced 8 outputs at a time, instead of
-//   4-wide block 4 (with half its lanes idle for two channels);
+// - two or four output channels from a multiple of 8 input channels (3x3 or
+//   2x2, stride 1, any dilation): each tap's channels are 8-wide
+//   multiply-adds against all filters, the sums reduced 8 outputs at a time,
+//   instead of 4-wide block 4 (with half its lanes idle for two channels);
 // - four output channels from four input channels (3x3, stride 1): pixel
 //   pairs as above, one accumulator per filter;
 // - 1x1 with fewer than 8 output channels: block 4 on 4-wide registers with
@@ -67,15 +67,16 @@ inline void SingleOutputPairs(const ConvArgs& a, const float* inRow0, ptrdiff_t 
                      ApplyFused<Fma8>(a.act, _mm256_add_ps(SumPairHalves(acc + 4 * g), bias)));
 }
 
-// F = 2 or 4 output channels, 3x3, stride width 1, Cin a multiple of 8 (w:
-// the F filters one after the other, each row, column, channel): every
-// tap's channels are 8-wide multiply-adds against all filters, and the F
-// sums of P = 8 / F pixels are reduced together into 8 consecutive outputs.
-template <int F>
-void FewOutputs3x3(const ConvArgs& a, const float* w) {
+// F = 2 or 4 output channels, K x K kernel (3 or 2), stride width 1, Cin a
+// multiple of 8 (w: the F filters one after the other, each row, column,
+// channel): every tap's channels are 8-wide multiply-adds against all
+// filters, and the F sums of P = 8 / F pixels are reduced together into 8
+// consecutive outputs.
+template <int F, int K>
+void FewOutputsKxK(const ConvArgs& a, const float* w) {
   constexpr int P = 8 / F;
   const int Cin = a.Cin;
-  const size_t fsize = size_t(9) * Cin;
+  const size_t fsize = size_t(K * K) * Cin;
   alignas(32) float b[8];
   for (int i = 0; i < 8; ++i) b[i] = a.bias ? a.bias[i % F] : 0.f;
   const __m256 bias = _mm256_load_ps(b);
@@ -84,19 +85,19 @@ void FewOutputs3x3(const ConvArgs& a, const float* w) {
   SplitColumns(a, P, &left, &right);
   for (int oy = 0; oy < a.Ho; ++oy) {
     int ky0, ky1;
-    const int iy0 = ClipRows(a, oy, 3, &ky0, &ky1);
+    const int iy0 = ClipRows(a, oy, K, &ky0, &ky1);
     float* orow = a.out + size_t(oy) * a.Wo * outS;
     auto row = [&](int ky) { return a.in + (ptrdiff_t(iy0) + ky * a.dh) * a.W * Cin; };
     auto pixel = [&](int ox) {
       const int ix0 = ox - a.padL;
       int kx0, kx1;
-      ClipTaps(ix0, a.dw, 3, a.W, &kx0, &kx1);
+      ClipTaps(ix0, a.dw, K, a.W, &kx0, &kx1);
       __m256 acc[F];
       for (int f = 0; f < F; ++f) acc[f] = _mm256_setzero_ps();
       for (int ky = ky0; ky < ky1; ++ky)
         for (int kx = kx0; kx < kx1; ++kx) {
           const float* x = row(ky) + ptrdiff_t(ix0 + kx * a.dw) * Cin;
-          const size_t t = size_t(ky * 3 + kx) * Cin;
+          const size_t t = size_t(ky * K + kx) * Cin;
           for (int k = 0; k < Cin; k += 8) {
             const __m256 xv = _mm256_loadu_ps(x + k);
             for (int f = 0; f < F; ++f)
@@ -116,8 +117,8 @@ void FewOutputs3x3(const ConvArgs& a, const float* w) {
       for (int i = 0; i < 8; ++i) acc[i] = _mm256_setzero_ps();
       for (int ky = ky0; ky < ky1; ++ky) {
         const float* xr = row(ky) + ptrdiff_t(ox - a.padL) * Cin;
-        for (int kx = 0; kx < 3; ++kx) {
-          const size_t t = size_t(ky * 3 + kx) * Cin;
+        for (int kx = 0; kx < K; ++kx) {
+          const size_t t = size_t(ky * K + kx) * Cin;
           for (int k = 0; k < Cin; k += 8) {
             __m256 wv[F];
 #pragma GCC unroll 4
@@ -321,14 +322,14 @@ void ConvFourOutputX86(const ConvArgs& a) {
 
 void ConvFewOutputX86(const ConvArgs& a) {
   // Regroup the block-4 weights (tap, channel, filter) per filter.
-  const size_t taps = size_t(9) * a.Cin;
+  const size_t taps = size_t(a.kh) * a.kw * a.Cin;
   std::vector<float> w(size_t(a.C) * taps);
   for (int f = 0; f < a.C; ++f)
     for (size_t t = 0; t < taps; ++t) w[f * taps + t] = a.weight[t * 4 + f];
-  if (a.C == 2)
-    FewOutputs3x3<2>(a, w.data());
+  if (a.kh == 2)
+    a.C == 2 ? FewOutputsKxK<2, 2>(a, w.data()) : FewOutputsKxK<4, 2>(a, w.data());
   else
-    FewOutputs3x3<4>(a, w.data());
+    a.C == 2 ? FewOutputsKxK<2, 3>(a, w.data()) : FewOutputsKxK<4, 3>(a, w.data());
 }
 
 void ConvSingleOutputX86Pairs(const ConvArgs& a) {
