@@ -145,13 +145,15 @@ void DeconvStride2(const ConvArgs& a) {
 // channels (C == V::kLanes / 2): an input pixel's even and odd output columns
 // lie side by side in memory, so one register holds both, one broadcast and
 // one multiply-add per input channel serve the pair, and one store writes it.
-// Weights kBlock4-style blocked by output channel (one block of C).
-template <class V>
+// Weights kBlock4-style blocked by output channel (one block of C). CIN: the
+// input channels fixed at compile time (0 = from the args), which lets the
+// channel loop unroll.
+template <class V, int CIN = 0>
 void DeconvStride2Pairs(const ConvArgs& a) {
   using VT = typename V::T;
   constexpr int L = V::kLanes, C = L / 2;
   constexpr int G = 4;  // input pixels per step: G independent accumulator chains
-  const int Cin = a.Cin;
+  const int Cin = CIN ? CIN : a.Cin;
   // Per kernel row and input channel, one register of filters: the even
   // output column's C taps, then the odd column's (the weights are rotated, so
   // the even column reads kernel column 1 and the odd one column 0).
@@ -187,6 +189,7 @@ void DeconvStride2Pairs(const ConvArgs& a) {
       VT acc[G];
 #pragma GCC unroll 8
       for (int g = 0; g < G; ++g) acc[g] = b;
+#pragma GCC unroll 8
       for (int i = 0; i < Cin; ++i) {
         const VT wv = V::Load(w + size_t(i) * L);
 #pragma GCC unroll 8

@@ -16,7 +16,14 @@
 namespace TAVROMATTING {
 
 void DeconvStride2Fma8(const ConvArgs& a) { DeconvStride2<Fma8>(a); }
-void DeconvStride2PairsFma(const ConvArgs& a) { DeconvStride2Pairs<Fma8>(a); }
+void DeconvStride2PairsFma(const ConvArgs& a) {
+  if (a.Cin == 4)
+    DeconvStride2Pairs<Fma8, 4>(a);
+  else if (a.Cin == 8)
+    DeconvStride2Pairs<Fma8, 8>(a);
+  else
+    DeconvStride2Pairs<Fma8>(a);
+}
 void DeconvTwoOutputFma(const ConvArgs& a) { DeconvTwoOutput<Fma8>(a); }
 void Deconv5x5S2Fma8(const ConvArgs& a) { Deconv5x5Walk(a, Deconv5x5PixelBlocked<Fma8>); }
 void Deconv5x5S2FmaByInput(const ConvArgs& a) { Deconv5x5Walk(a, Deconv5x5PixelByInput<Fma8>); }
