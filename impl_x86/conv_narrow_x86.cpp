@@ -71,11 +71,12 @@ inline void SingleOutputPairs(const ConvArgs& a, const float* inRow0, ptrdiff_t 
 // multiple of 8 (w: the F filters one after the other, each row, column,
 // channel): every tap's channels are 8-wide multiply-adds against all
 // filters, and the F sums of P = 8 / F pixels are reduced together into 8
-// consecutive outputs.
-template <int F, int K>
+// consecutive outputs. CIN: the input channels fixed at compile time (0 =
+// from the args), so the tap and channel loops unroll.
+template <int F, int K, int CIN = 0>
 void FewOutputsKxK(const ConvArgs& a, const float* w) {
   constexpr int P = 8 / F;
-  const int Cin = a.Cin;
+  const int Cin = CIN ? CIN : a.Cin;
   const size_t fsize = size_t(K * K) * Cin;
   alignas(32) float b[8];
   for (int i = 0; i < 8; ++i) b[i] = a.bias ? a.bias[i % F] : 0.f;
@@ -117,8 +118,10 @@ void FewOutputsKxK(const ConvArgs& a, const float* w) {
       for (int i = 0; i < 8; ++i) acc[i] = _mm256_setzero_ps();
       for (int ky = ky0; ky < ky1; ++ky) {
         const float* xr = row(ky) + ptrdiff_t(ox - a.padL) * Cin;
+#pragma GCC unroll 3
         for (int kx = 0; kx < K; ++kx) {
           const size_t t = size_t(ky * K + kx) * Cin;
+#pragma GCC unroll 2
           for (int k = 0; k < Cin; k += 8) {
             __m256 wv[F];
 #pragma GCC unroll 4
@@ -326,10 +329,16 @@ void ConvFewOutputX86(const ConvArgs& a) {
   std::vector<float> w(size_t(a.C) * taps);
   for (int f = 0; f < a.C; ++f)
     for (size_t t = 0; t < taps; ++t) w[f * taps + t] = a.weight[t * 4 + f];
-  if (a.kh == 2)
-    a.C == 2 ? FewOutputsKxK<2, 2>(a, w.data()) : FewOutputsKxK<4, 2>(a, w.data());
+  // Two outputs from 8 input channels (the model's 2x2 and dilated branches
+  // at the two finest levels) with the channel count fixed: about 25 to 35 %
+  // faster alone. Four outputs gained nothing measurable that way.
+  const float* p = w.data();
+  if (a.C == 2 && a.Cin == 8)
+    a.kh == 2 ? FewOutputsKxK<2, 2, 8>(a, p) : FewOutputsKxK<2, 3, 8>(a, p);
+  else if (a.kh == 2)
+    a.C == 2 ? FewOutputsKxK<2, 2>(a, p) : FewOutputsKxK<4, 2>(a, p);
   else
-    a.C == 2 ? FewOutputsKxK<2, 3>(a, w.data()) : FewOutputsKxK<4, 3>(a, w.data());
+    a.C == 2 ? FewOutputsKxK<2, 3>(a, p) : FewOutputsKxK<4, 3>(a, p);
 }
 
 void ConvSingleOutputX86Pairs(const ConvArgs& a) {
