@@ -1,11 +1,16 @@
 // 3x3 convolutions of the x86 path (AVX+FMA, fused Relu only, chosen by the
 // caller): blocks 16 and 24 on 8-wide registers (stride 1, stride 2 and the
 // general case), the first-layer block-16 member over channel-blocked weights
-// (row, channel, column), and the block-4 members on 4-wide registers that
-// compute 6 output pixels x 4 channels per step (3x3 at stride 1 sliding
+// (row, channel, column), the first-layer member over packed input rows
+// (which can read the network's bytes and normalise them on the way), and
+// the block-4 members on 4-wide registers that compute 6 output pixels x 4
+// channels per step (3x3 at stride 1 sliding
 // along the row, so each broadcast input value serves three kernel columns;
 // the same body also runs 2x2 kernels of any stride and dilation, and 8
 // channels at a time on 8-wide registers where C is a multiple of 8).
+#include <smmintrin.h>
+
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -113,6 +118,99 @@ void BlockFma(const ConvArgs& a, const float* weight) {
   }
 }
 
+// First layer, 3 input channels, 3x3 stride 2, C a multiple of 8: each input
+// row the outputs need is packed once into a row of floats with zero columns
+// for the padding (from floats, or from bytes normalised on the way), so no
+// output pixel needs a clipped window; then P pixels x G blocks of 8 channels
+// per step (3 x 3: 9 accumulators; 4 x 3 left too few registers for the
+// weights and measured about 6 % slower), each tap's input value broadcast
+// once for the G blocks.
+constexpr int kFirstCin = 3;
+
+// Packed row: columns -padL .. cols - padL - 1 of input row iy, channels
+// interleaved, zeros outside the image.
+void PackFirstLayerRow(const ConvArgs& a, int iy, int cols, float* dst) {
+  constexpr int K = kFirstCin;
+  const int lead = a.padL < cols ? a.padL : cols;
+  const int width = a.W < cols - lead ? a.W : cols - lead;
+  std::memset(dst, 0, sizeof(float) * size_t(lead) * K);
+  std::memset(dst + size_t(lead + width) * K, 0, sizeof(float) * size_t(cols - lead - width) * K);
+  float* d = dst + size_t(lead) * K;
+  const int n = width * K;
+  if (a.inBytes) {
+    const unsigned char* q = a.inBytes + size_t(iy) * a.W * K;
+    // Four pixels (12 values, three registers of four) per step, with each
+    // value's channel coefficients laid out once.
+    alignas(16) float mean[4 * K], scale[4 * K];
+    for (int i = 0; i < 4 * K; ++i) {
+      mean[i] = a.inMean[i % K];
+      scale[i] = a.inScale[i % K];
+    }
+    int i = 0;
+    for (; i + 4 * K <= n; i += 4 * K)
+      for (int r = 0; r < K; ++r) {
+        int32_t four;
+        std::memcpy(&four, q + i + 4 * r, 4);
+        const __m128 v = _mm_cvtepi32_ps(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(four)));
+        const __m128 m = _mm_load_ps(mean + 4 * r), sc = _mm_load_ps(scale + 4 * r);
+        const __m128 y = _mm_mul_ps(_mm_sub_ps(v, m), sc);
+        _mm_storeu_ps(d + i + 4 * r, y);
+      }
+    for (; i < n; ++i) d[i] = (float(q[i]) - mean[i % K]) * scale[i % K];
+  } else {
+    const int inS = a.inStride ? a.inStride : K;
+    const float* x = a.in + size_t(iy) * a.W * inS;
+    for (int c = 0; c < width; ++c) std::memcpy(d + c * K, x + size_t(c) * inS, sizeof(float) * K);
+  }
+}
+
+// P output pixels from ox, G blocks of 8 channels from `w` (weights block,
+// row, column, channel, 8 filters), kernel rows [ky0, ky1) of the packed rows.
+template <int G, int P>
+inline void FirstLayerStep(const ConvArgs& a, const float* const* rows, int ky0, int ky1,
+                           const float* w, size_t wBlock, const float* bias, int ox,
+                           float* orow) {
+  using V = Fma8;
+  using VT = V::T;
+  constexpr int K = kFirstCin, Run = 3 * K;
+  VT acc[P][G];
+#pragma GCC unroll 4
+  for (int i = 0; i < P; ++i)
+#pragma GCC unroll 4
+    for (int g = 0; g < G; ++g) acc[i][g] = V::Load(bias + 8 * g);
+  for (int ky = ky0; ky < ky1; ++ky) {
+    const float* xr = rows[ky] + size_t(ox) * 2 * K;
+    const float* wr = w + size_t(ky) * Run * 8;
+    // Not unrolled: with the 9 taps unrolled GCC interleaves them and spills.
+#pragma GCC unroll 1
+    for (int t = 0; t < Run; ++t) {
+      VT wv[G];
+#pragma GCC unroll 4
+      for (int g = 0; g < G; ++g) wv[g] = V::Load(wr + g * wBlock + t * 8);
+#pragma GCC unroll 4
+      for (int i = 0; i < P; ++i) {
+        const VT xv = V::Broadcast(xr + i * 2 * K + t);
+#pragma GCC unroll 4
+        for (int g = 0; g < G; ++g) acc[i][g] = V::MulAdd(xv, wv[g], acc[i][g]);
+      }
+    }
+  }
+#pragma GCC unroll 4
+  for (int i = 0; i < P; ++i)
+#pragma GCC unroll 4
+    for (int g = 0; g < G; ++g)
+      ActivateStore<V, 8>(a.act, &acc[i][g], orow + size_t(ox + i) * a.C + 8 * g, 8);
+}
+
+template <int G>
+void FirstLayerBlocks(const ConvArgs& a, const float* const* rows, int ky0, int ky1,
+                      const float* w, size_t wBlock, const float* bias, float* orow) {
+  int ox = 0;
+  for (; ox + 3 <= a.Wo; ox += 3)
+    FirstLayerStep<G, 3>(a, rows, ky0, ky1, w, wBlock, bias, ox, orow);
+  for (; ox < a.Wo; ++ox) FirstLayerStep<G, 1>(a, rows, ky0, ky1, w, wBlock, bias, ox, orow);
+}
+
 // kBlock4 weights of C (a multiple of 8) output channels regrouped as
 // kBlock8: block q's 8 lanes are blocks 2q and 2q + 1 side by side.
 std::vector<float> Block4To8(const float* w, int C, int taps) {
@@ -150,6 +248,45 @@ void ConvFirstLayerX86(const ConvArgs& a) {
     Direct<Fma8, 16, 1, 3, 2, true>(a);
 }
 
+void ConvFirstLayerX86Rows(const ConvArgs& a) {
+  constexpr int K = kFirstCin;
+  const int C = a.C, nb = C / 8;
+  const size_t wBlock = size_t(9) * K * 8;
+  std::vector<float> bias(size_t(C), 0.f);
+  if (a.bias)
+    for (int i = 0; i < C; ++i) bias[i] = a.bias[i];
+  // The packed columns any output reads: 2 * ox + kx for kx < 3.
+  const int cols = 2 * a.Wo + 1;
+  const size_t rowFloats = size_t(cols) * K;
+  // The last three input rows packed (output rows at stride 2 share one).
+  std::vector<float> packed(3 * rowFloats);
+  int held[3] = {-1, -1, -1};
+  for (int oy = 0; oy < a.Ho; ++oy) {
+    const int iy0 = oy * a.sh - a.padT;
+    int ky0, ky1;
+    ClipTaps(iy0, 1, 3, a.H, &ky0, &ky1);
+    const float* rows[3] = {nullptr, nullptr, nullptr};
+    for (int ky = ky0; ky < ky1; ++ky) {
+      const int iy = iy0 + ky, slot = iy % 3;
+      float* dst = packed.data() + slot * rowFloats;
+      if (held[slot] != iy) {
+        PackFirstLayerRow(a, iy, cols, dst);
+        held[slot] = iy;
+      }
+      rows[ky] = dst;
+    }
+    float* orow = a.out + size_t(oy) * a.Wo * C;
+    int blk = 0;
+    auto at = [&](int b) { return a.weight + b * wBlock; };
+    for (; blk + 3 <= nb; blk += 3)
+      FirstLayerBlocks<3>(a, rows, ky0, ky1, at(blk), wBlock, &bias[blk * 8], orow + blk * 8);
+    if (nb - blk == 2)
+      FirstLayerBlocks<2>(a, rows, ky0, ky1, at(blk), wBlock, &bias[blk * 8], orow + blk * 8);
+    else if (nb - blk == 1)
+      FirstLayerBlocks<1>(a, rows, ky0, ky1, at(blk), wBlock, &bias[blk * 8], orow + blk * 8);
+  }
+}
+
 // With a multiple of 8 channels, pairs of blocks run on 8-wide registers
 // (the weights regrouped per call, a few KB); each output value sees the
 // same multiply-adds in the same order as on 4-wide ones.
@@ -174,7 +311,12 @@ void Conv3x3X86Block4General(const ConvArgs& a) {
   else
     BlockFma<Fma4, 0, 0>(a, a.weight);
 }
-void Conv2x2X86Block4(const ConvArgs& a) { BlockFma<Fma4, 0, 0, 2>(a, a.weight); }
+void Conv2x2X86Block4(const ConvArgs& a) {
+  if (FewOutputs(a))
+    ConvFewOutputX86(a);
+  else
+    BlockFma<Fma4, 0, 0, 2>(a, a.weight);
+}
 
 }  // namespace TAVROMATTING
 

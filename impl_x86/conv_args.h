@@ -21,6 +21,20 @@ struct ConvArgs {
   const float* weight = nullptr;  // packed in the kernel's layout code
   const float* bias = nullptr;    // C values or null (zeros)
   FusedAct act;
+  // Read by the stride-2 transposed members only: a per-channel affine step
+  // y = x * outScale[c] + outShift[c] (the member's vector multiply-add, as in
+  // the batch normalisation members) applied before the fused activation, for
+  // a batch normalisation that follows the layer. Null: none.
+  const float* outScale = nullptr;
+  const float* outShift = nullptr;
+  // Read by the members that can take the network's input directly (the
+  // first-layer packed-rows member): when set, the input is these bytes, Cin
+  // per pixel, each channel normalised as (q - inMean[c]) * inScale[c]
+  // (subtract, then multiply, as the normalisation layer does), and `in` is
+  // not read.
+  const unsigned char* inBytes = nullptr;
+  const float* inMean = nullptr;
+  const float* inScale = nullptr;
   // Read by the 1x1 members only, for a layer that reads its input in
   // channel slices (one call per slice, each adding its share):
   size_t weightBlockStride = 0;  // floats between packed channel blocks; 0: Cin x block

@@ -36,7 +36,8 @@ void Depthwise3x3S1Sse8(const ConvArgs& a);
 void DepthwiseReference(const ConvArgs& a);
 
 // Transposed convolution members; weights are packed with the n-c swap
-// (blocked by output channel, kernel rotated by 180 degrees).
+// (blocked by output channel, kernel rotated by 180 degrees). The stride-2
+// members (DeconvStride2*) also apply ConvArgs::outScale/outShift.
 void DeconvReference(const ConvArgs& a);   // kPlain
 void DeconvStride2Sse4(const ConvArgs& a); // kBlock4, stride 2
 void DeconvTwoOutputSse(const ConvArgs& a);  // kPlain, C == 2, Cin % 4 == 0
@@ -66,6 +67,7 @@ void DepthwiseFma16(const ConvArgs& a);       // kBlock16
 void Depthwise3x3S1Fma8(const ConvArgs& a);   // kBlock8
 void Depthwise3x3S1Fma16(const ConvArgs& a);  // kBlock16
 void DeconvStride2Fma8(const ConvArgs& a);    // kBlock8, stride 2
+void DeconvStride2PairsFma(const ConvArgs& a); // kBlock4, C == 4, 2x2 stride 2 pad 0, Wo even
 void DeconvTwoOutputFma(const ConvArgs& a);   // kPlain, C == 2, Cin % 8 == 0
 void Deconv5x5S2Fma8(const ConvArgs& a);       // kPlanarBlock8 (fused kActRelu, kActClippedRelu, kActLeakyRelu)
 void Deconv5x5S2FmaByInput(const ConvArgs& a); // kPlain, Cin % 8 == 0
@@ -75,6 +77,9 @@ void Deconv5x5S2FmaByInput(const ConvArgs& a); // kPlain, Cin % 8 == 0
 void Conv1x1X86Block24(const ConvArgs& a);  // kBlock24
 void Conv1x1X86Block32(const ConvArgs& a);  // kBlock32
 void ConvFirstLayerX86(const ConvArgs& a);  // kChannelBlock16, 3x3 stride 2, Cin 1 or 3
+// kBlock8, 3x3 stride 2 dilation 1, Cin 3, C a multiple of 8; reads
+// ConvArgs::inBytes when set.
+void ConvFirstLayerX86Rows(const ConvArgs& a);
 void Conv3OutputX86(const ConvArgs& a);     // kRowChannelFilter, C == 3
 void Conv3x3X86Block24(const ConvArgs& a);    // kBlock24
 void Conv3x3X86Block16(const ConvArgs& a);    // kBlock16, any padding / dilation
@@ -84,8 +89,9 @@ void ConvSingleOutputX86(const ConvArgs& a);  // kChannelBlock1, C == 1
 // dilation width 1.
 void ConvSingleOutputX86Pairs(const ConvArgs& a);
 void Conv1x1X86Block4(const ConvArgs& a);  // kBlock4, 8 pixels per step
-// kBlock4, 3x3, C == 2 or 4, Cin % 8 == 0, input pixels Cin floats apart,
-// stride width 1 (the 3x3 block-4 members hand such layers over).
+// kBlock4, 3x3 or 2x2, C == 2 or 4, Cin % 8 == 0, input pixels Cin floats
+// apart, stride width 1 (the 3x3 and 2x2 block-4 members hand such layers
+// over).
 void ConvFewOutputX86(const ConvArgs& a);
 // kBlock4, 3x3, C == 4, Cin == 4, input pixels 4 floats apart, stride width 1
 // (handed over by the 3x3 block-4 members as well).
@@ -96,5 +102,6 @@ void Conv3x3X86Block4General(const ConvArgs& a); // kBlock4
 void Conv2x2X86Block4(const ConvArgs& a);        // kBlock4, 2x2, any stride and dilation
 void DepthwiseX86General(const ConvArgs& a);  // kBlock16, 3x3, C % 16 == 0
 void DepthwiseX86WideRow(const ConvArgs& a);  // kBlock16, 3x3, stride width 1
+void DepthwiseX86Block24(const ConvArgs& a);  // kBlock24, 3x3, C % 24 == 0
 
 }  // namespace TAVROMATTING

@@ -26,6 +26,25 @@ inline void Stride2Taps(int o, int p, int ksize, int n, int* first, int* last) {
   *last = e;
 }
 
+// The output step of the stride-2 members: the optional affine step, the
+// fused activation, the store. sc/sh hold the affine coefficients of the
+// register's channels; the affine step is the vector type's multiply-add
+// (one rounding with FMA, two without), as in the batch normalisation
+// members. The step's settings are copied out of the arguments once per call,
+// so the output loops keep them in registers.
+struct OutputStep {
+  FusedAct act;
+  bool affine;
+  explicit OutputStep(const ConvArgs& a) : act(a.act), affine(a.outScale != nullptr) {}
+};
+
+template <class V, int B>
+inline void AffineActivateStore(const OutputStep& step, typename V::T v, typename V::T sc,
+                                typename V::T sh, float* dst, int valid) {
+  if (step.affine) v = V::MulAdd(v, sc, sh);
+  ActivateStore<V, B>(step.act, &v, dst, valid);
+}
+
 // Stride 2, one register of output channels per block (weights block, y, x,
 // k, m with a block of V::kLanes).
 template <class V>
@@ -38,13 +57,18 @@ void DeconvStride2(const ConvArgs& a) {
   const int valid = C < B ? C : B;
   const size_t wBlock = size_t(a.kh) * a.kw * Cin * B;
   const bool kernelIsStride = a.kh == 2 && a.kw == 2 && P == 1 && Q == 1;
+  const OutputStep step(a);
   // Column taps of every output column, computed once per call.
   std::vector<int> cols(size_t(a.Wo) * 2);
   for (int ox = 0; ox < a.Wo; ++ox) Stride2Taps(ox, Q, a.kw, a.W, &cols[2 * ox], &cols[2 * ox + 1]);
   for (int blk = 0; blk < nb; ++blk) {
     const int m0 = int(layout::BlockStart(blk, B, C));
-    VT b;
+    VT b, sc = V::Zero(), sh = V::Zero();
     LoadBiasBlock<V, B>(a.bias, m0, C, &b);
+    if (a.outScale) {
+      LoadBiasBlock<V, B>(a.outScale, m0, C, &sc);
+      LoadBiasBlock<V, B>(a.outShift, m0, C, &sh);
+    }
     const float* wb = a.weight + blk * wBlock;
     for (int oy = 0; oy < a.Ho; ++oy) {
       float* orow = a.out + size_t(oy) * a.Wo * C + m0;
@@ -77,8 +101,9 @@ void DeconvStride2(const ConvArgs& a) {
           }
 #pragma GCC unroll 8
           for (int g = 0; g < G; ++g) {
-            ActivateStore<V, B>(a.act, &even[g], orow + size_t(ox + 2 * g) * C, valid);
-            ActivateStore<V, B>(a.act, &odd[g], orow + size_t(ox + 2 * g + 1) * C, valid);
+            float* o = orow + size_t(ox + 2 * g) * C;
+            AffineActivateStore<V, B>(step, even[g], sc, sh, o, valid);
+            AffineActivateStore<V, B>(step, odd[g], sc, sh, o + C, valid);
           }
         }
         for (; ox < a.Wo; ox += 2) {
@@ -89,8 +114,9 @@ void DeconvStride2(const ConvArgs& a) {
             even = V::MulAdd(xv, V::Load(wEven + i * B), even);
             odd = V::MulAdd(xv, V::Load(wOdd + i * B), odd);
           }
-          ActivateStore<V, B>(a.act, &even, orow + size_t(ox) * C, valid);
-          if (ox + 1 < a.Wo) ActivateStore<V, B>(a.act, &odd, orow + size_t(ox + 1) * C, valid);
+          AffineActivateStore<V, B>(step, even, sc, sh, orow + size_t(ox) * C, valid);
+          if (ox + 1 < a.Wo)
+            AffineActivateStore<V, B>(step, odd, sc, sh, orow + size_t(ox + 1) * C, valid);
         }
         continue;
       }
@@ -109,8 +135,77 @@ void DeconvStride2(const ConvArgs& a) {
               acc = V::MulAdd(V::Broadcast(x + i), V::Load(wp + i * B), acc);
           }
         }
-        ActivateStore<V, B>(a.act, &acc, orow + size_t(ox) * C, valid);
+        AffineActivateStore<V, B>(step, acc, sc, sh, orow + size_t(ox) * C, valid);
       }
+    }
+  }
+}
+
+// Kernel 2x2, stride 2, no padding, and twice as many lanes as output
+// channels (C == V::kLanes / 2): an input pixel's even and odd output columns
+// lie side by side in memory, so one register holds both, one broadcast and
+// one multiply-add per input channel serve the pair, and one store writes it.
+// Weights kBlock4-style blocked by output channel (one block of C). CIN: the
+// input channels fixed at compile time (0 = from the args), which lets the
+// channel loop unroll.
+template <class V, int CIN = 0>
+void DeconvStride2Pairs(const ConvArgs& a) {
+  using VT = typename V::T;
+  constexpr int L = V::kLanes, C = L / 2;
+  constexpr int G = 4;  // input pixels per step: G independent accumulator chains
+  const int Cin = CIN ? CIN : a.Cin;
+  // Per kernel row and input channel, one register of filters: the even
+  // output column's C taps, then the odd column's (the weights are rotated, so
+  // the even column reads kernel column 1 and the odd one column 0).
+  std::vector<float> pairs(size_t(2) * Cin * L);
+  float* wp = pairs.data();
+  for (int ky = 0; ky < 2; ++ky)
+    for (int i = 0; i < Cin; ++i) {
+      const float* even = a.weight + (size_t(ky * 2 + 1) * Cin + i) * C;
+      const float* odd = a.weight + (size_t(ky * 2) * Cin + i) * C;
+      float* dst = wp + (size_t(ky) * Cin + i) * L;
+      for (int m = 0; m < C; ++m) {
+        dst[m] = even[m];
+        dst[C + m] = odd[m];
+      }
+    }
+  alignas(32) float twice[3][L];
+  for (int m = 0; m < L; ++m) {
+    twice[0][m] = a.bias ? a.bias[m % C] : 0.f;
+    twice[1][m] = a.outScale ? a.outScale[m % C] : 0.f;
+    twice[2][m] = a.outShift ? a.outShift[m % C] : 0.f;
+  }
+  const VT b = V::LoadAligned(twice[0]), sc = V::LoadAligned(twice[1]),
+           sh = V::LoadAligned(twice[2]);
+  const int pairsPerRow = a.Wo / 2;
+  const OutputStep step(a);
+  for (int oy = 0; oy < a.Ho; ++oy) {
+    const float* w = wp + size_t(1 - (oy & 1)) * Cin * L;
+    const float* xrow = a.in + size_t(oy >> 1) * a.W * Cin;
+    float* orow = a.out + size_t(oy) * a.Wo * C;
+    int ix = 0;
+    for (; ix + G <= pairsPerRow; ix += G) {
+      const float* x = xrow + size_t(ix) * Cin;
+      VT acc[G];
+#pragma GCC unroll 8
+      for (int g = 0; g < G; ++g) acc[g] = b;
+#pragma GCC unroll 8
+      for (int i = 0; i < Cin; ++i) {
+        const VT wv = V::Load(w + size_t(i) * L);
+#pragma GCC unroll 8
+        for (int g = 0; g < G; ++g)
+          acc[g] = V::MulAdd(V::Broadcast(x + size_t(g) * Cin + i), wv, acc[g]);
+      }
+#pragma GCC unroll 8
+      for (int g = 0; g < G; ++g)
+        AffineActivateStore<V, L>(step, acc[g], sc, sh, orow + size_t(ix + g) * L, L);
+    }
+    for (; ix < pairsPerRow; ++ix) {
+      const float* x = xrow + size_t(ix) * Cin;
+      VT acc = b;
+      for (int i = 0; i < Cin; ++i)
+        acc = V::MulAdd(V::Broadcast(x + i), V::Load(w + size_t(i) * L), acc);
+      AffineActivateStore<V, L>(step, acc, sc, sh, orow + size_t(ix) * L, L);
     }
   }
 }

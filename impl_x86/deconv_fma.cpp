@@ -1,5 +1,5 @@
 // Transposed convolution, fused multiply-add members: stride 2 over block 8,
-// two outputs (input channels 8 at a time), and the 5x5 stride-2 members over
+// 2x2 stride 2 for four outputs (column pairs in one register), two outputs (input channels 8 at a time), and the 5x5 stride-2 members over
 // the shared input walk.
 #include <cstring>
 #include <vector>
@@ -16,6 +16,14 @@
 namespace TAVROMATTING {
 
 void DeconvStride2Fma8(const ConvArgs& a) { DeconvStride2<Fma8>(a); }
+void DeconvStride2PairsFma(const ConvArgs& a) {
+  if (a.Cin == 4)
+    DeconvStride2Pairs<Fma8, 4>(a);
+  else if (a.Cin == 8)
+    DeconvStride2Pairs<Fma8, 8>(a);
+  else
+    DeconvStride2Pairs<Fma8>(a);
+}
 void DeconvTwoOutputFma(const ConvArgs& a) { DeconvTwoOutput<Fma8>(a); }
 void Deconv5x5S2Fma8(const ConvArgs& a) { Deconv5x5Walk(a, Deconv5x5PixelBlocked<Fma8>); }
 void Deconv5x5S2FmaByInput(const ConvArgs& a) { Deconv5x5Walk(a, Deconv5x5PixelByInput<Fma8>); }

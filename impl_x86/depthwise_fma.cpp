@@ -22,6 +22,7 @@ void Depthwise3x3S1Fma8(const ConvArgs& a) { Depthwise<Fma8, 8, 3, 1, 4>(a); }
 void Depthwise3x3S1Fma16(const ConvArgs& a) { Depthwise<Fma8, 16, 3, 1, 4>(a); }
 void DepthwiseX86General(const ConvArgs& a) { Depthwise<Fma8, 16, 3, 0, 4>(a); }
 void DepthwiseX86WideRow(const ConvArgs& a) { Depthwise<Fma8, 16, 3, 0, 5>(a); }
+void DepthwiseX86Block24(const ConvArgs& a) { Depthwise<Fma8, 24, 3, 0, 4>(a); }
 
 }  // namespace TAVROMATTING
 

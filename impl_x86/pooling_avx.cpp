@@ -16,8 +16,8 @@ namespace TAVROMATTING {
 
 void PoolAvx8(const ConvArgs& a, PoolOp op) { PoolMember<Avx8, 8>(a, op); }
 void PoolAvx16(const ConvArgs& a, PoolOp op) { PoolMember<Avx8, 16>(a, op); }
-void MaxPool3x3S2Avx8(const ConvArgs& a) { Pool<Avx8, 8, true, 3, 2>(a); }
-void MaxPool3x3S2Avx16(const ConvArgs& a) { Pool<Avx8, 16, true, 3, 2>(a); }
+void MaxPool3x3S2Avx8(const ConvArgs& a) { MaxPool3x3S2<Avx8, 8>(a); }
+void MaxPool3x3S2Avx16(const ConvArgs& a) { MaxPool3x3S2<Avx8, 16>(a); }
 void GlobalAverageAvx8(const float* in, int pixels, int C, float* out) {
   GlobalAverage<Avx8, 8>(in, pixels, C, out);
 }

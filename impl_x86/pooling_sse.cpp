@@ -35,8 +35,8 @@ void PoolReference(const ConvArgs& a, PoolOp op) {
 
 void PoolSse4(const ConvArgs& a, PoolOp op) { PoolMember<Sse4, 4>(a, op); }
 void PoolSse8(const ConvArgs& a, PoolOp op) { PoolMember<Sse4, 8>(a, op); }
-void MaxPool3x3S2Sse4(const ConvArgs& a) { Pool<Sse4, 4, true, 3, 2>(a); }
-void MaxPool3x3S2Sse8(const ConvArgs& a) { Pool<Sse4, 8, true, 3, 2>(a); }
+void MaxPool3x3S2Sse4(const ConvArgs& a) { MaxPool3x3S2<Sse4, 4>(a); }
+void MaxPool3x3S2Sse8(const ConvArgs& a) { MaxPool3x3S2<Sse4, 8>(a); }
 
 void GlobalAverageReference(const float* in, int pixels, int C, float* out) {
   const float inv = 1.f / float(pixels);

@@ -16,7 +16,8 @@
 // and the media filter on), alternating two frames so the flow has motion.
 //
 // Options: --onnx-dir DIR (default: the build's onnx folder), --no-onnxruntime,
-// then any Google Benchmark flags.
+// --all-layers (every layer's fastest time on the fast path, not only the
+// slowest convolutions), then any Google Benchmark flags.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -55,6 +56,7 @@ const Size kSizes[] = {{320, 224}, {224, 224}};
 std::string g_onnxDir = TAVRO_ONNX_DIR;
 std::string g_ortDir = TAVRO_ORT_DIR;
 bool g_runOrt = true;
+bool g_allLayers = false;
 constexpr int kOrtRuns = 50;
 // Row name -> every measured inference (ms), for the medians.
 std::map<std::string, std::vector<double>> g_times;
@@ -240,12 +242,15 @@ void PrintLayerShares(const Size& s) {
   auto img = Picture(s.w, s.h);
   std::vector<uint8_t> mask(size_t(s.w) * s.h);
   std::map<std::string, double> byPath[2];
+  std::vector<tavro_bench::LayerTime> fastLayers;
   for (int portable = 0; portable < 2; ++portable) {
     NetPtr net = WarmNet(s, portable, img, &mask);
     if (!net) return;
     CpuInfo::ForcePortable(portable);
-    byPath[portable] = tavro_bench::LayerTypeTimes(net.get(), img.data(), mask.data(), s.w, s.h, 20);
+    auto layers = tavro_bench::LayerTimes(net.get(), img.data(), mask.data(), s.w, s.h, 20);
     CpuInfo::ForcePortable(false);
+    byPath[portable] = tavro_bench::TimesByType(layers);
+    if (!portable) fastLayers = std::move(layers);
   }
   double total[2] = {0, 0};
   for (int p = 0; p < 2; ++p)
@@ -264,6 +269,24 @@ void PrintLayerShares(const Size& s) {
   }
   std::printf("  %-20s %10.3f %7s %10.3f %7s %8.2fx\n", "all layers", total[0], "", total[1], "",
               total[0] > 0 ? total[1] / total[0] : 0.0);
+
+  // The slowest convolutions of the fast path with their arithmetic rate
+  // (a multiply-add counts two operations).
+  std::vector<const tavro_bench::LayerTime*> convs;
+  for (const auto& l : fastLayers)
+    if (l.type == "Conv" || l.type == "DepthwiseConv" || l.type == "ConvTranspose")
+      convs.push_back(&l);
+  std::sort(convs.begin(), convs.end(), [](auto* a, auto* b) { return a->ms > b->ms; });
+  if (g_allLayers) {
+    std::printf("  every layer of the fast path, in run order:\n");
+    for (const auto& l : fastLayers)
+      std::printf("    %-60s %8.4f ms\n", l.label.c_str(), l.ms);
+  }
+  std::printf("  slowest convolutions of the fast path:\n");
+  for (size_t i = 0; i < convs.size() && i < 8; ++i)
+    std::printf("    %-44s %8.3f ms %7.2f MFLOP %6.1f GFLOP/s\n", convs[i]->label.c_str(),
+                convs[i]->ms, convs[i]->flops * 1e-6,
+                convs[i]->ms > 0 ? convs[i]->flops * 1e-6 / convs[i]->ms : 0.0);
 }
 
 }  // namespace
@@ -275,6 +298,8 @@ int main(int argc, char** argv) {
       g_onnxDir = argv[++i];
     else if (std::strcmp(argv[i], "--no-onnxruntime") == 0)
       g_runOrt = false;
+    else if (std::strcmp(argv[i], "--all-layers") == 0)
+      g_allLayers = true;
     else
       rest.push_back(argv[i]);
   }

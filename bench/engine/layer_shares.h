@@ -5,9 +5,11 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace TAVROMATTING {
 class Net;
@@ -39,10 +41,22 @@ std::string CaptureStdout(F f) {
   return text;
 }
 
-// Layer type -> milliseconds per inference: `runs` timed runs of `net` on
-// `bgr` (width x height B,G,R bytes), each layer's fastest run, summed by
-// type. The net must already be warm.
-std::map<std::string, double> LayerTypeTimes(TAVROMATTING::Net* net, const unsigned char* bgr,
-                                             unsigned char* mask, int width, int height, int runs);
+// One executed layer: its timing label ("<name>:<type>_<description>"), its
+// type, its fastest time (ms) and its floating-point operations (a multiply-
+// add counts two; zero for layers that do not count them).
+struct LayerTime {
+  std::string label, type;
+  double ms = 0.0;
+  uint64_t flops = 0;
+};
+
+// Every executed layer in run order: `runs` timed runs of `net` on `bgr`
+// (width x height B,G,R bytes), each layer with its fastest run (a shared
+// machine only ever adds time). The net must already be warm.
+std::vector<LayerTime> LayerTimes(TAVROMATTING::Net* net, const unsigned char* bgr,
+                                  unsigned char* mask, int width, int height, int runs);
+
+// Layer type -> milliseconds per inference: LayerTimes summed by type.
+std::map<std::string, double> TimesByType(const std::vector<LayerTime>& layers);
 
 }  // namespace tavro_bench

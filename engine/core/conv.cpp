@@ -110,6 +110,9 @@ void DeConv::Setup() {
     ow = w > 0 ? uint32_t(w) : 0;
   }
   outputs[0]->SetShape(1, oh, ow, weightC, in.format);
+  // Every input pixel adds its kernel window once per input/output channel pair.
+  const uint64_t welems = uint64_t(weightN) * weightH * weightW * weightC;
+  flops = 2 * welems * in.h * in.w;
 }
 
 }  // namespace core

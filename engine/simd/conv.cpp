@@ -7,6 +7,7 @@
 
 #include "engine/simd/activation.h"
 #include "engine/simd/kernel_choice.h"
+#include "engine/simd/simple_layers.h"
 #include "impl_x86/conv_kernels.h"
 
 namespace TAVROMATTING {
@@ -175,6 +176,20 @@ bool DeConv::Forward(core::RunEnv* env) {
   const ConvMember m = ChooseDeconvMember(a, env->halfPrecision, KernelFeatures::Current());
   a.weight = weight->data(m.code, /*swapNC=*/true);
   if (!a.weight) return false;
+  Batchnorm* bn = outputBatchnorm;
+  if (bn && !bn->Coefficients(a.C)) return false;
+  if (bn && !m.scales) {
+    // The member cannot apply it: normalise in place afterwards, and let the
+    // activation run on its own after that.
+    KeepAttachedActivation(this);
+    m.kernel(a);
+    bn->Apply(env, a.out, a.out, uint64_t(a.Ho) * a.Wo, a.C);
+    return true;
+  }
+  if (bn) {
+    a.outScale = bn->outScale();
+    a.outShift = bn->outShift();
+  }
   a.act = m.fuses ? FuseAttachedActivation(this) : KeepAttachedActivation(this);
   m.kernel(a);
   return true;

@@ -59,11 +59,21 @@ class DepthwiseConv : public core::DepthwiseConv {
   bool Forward(core::RunEnv* env) override;
 };
 
+class Batchnorm;
+
 class DeConv : public core::DeConv {
  public:
   DeConv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
       : core::DeConv(rec, blobs, weights) {}
   bool Forward(core::RunEnv* env) override;
+
+  // Set by the graph optimisation when a batch normalisation reads this
+  // layer's output and nothing else does: the normalisation is skipped and
+  // applied here, in the member's store when it can (ConvMember::scales),
+  // otherwise in place after it; an activation attached to the normalisation
+  // moves to this layer. That saves writing the output once more and reading
+  // it back (twice with the activation).
+  Batchnorm* outputBatchnorm = nullptr;
 };
 
 // Fills the shape fields shared by the family.

@@ -128,8 +128,10 @@ ConvMember ChooseDeconvMember(const ConvArgs& a, bool half, const KernelFeatures
     if (avx2 && Cin % 8 == 0) return {DeconvTwoOutputFma, kPlain, false, "two-output FMA"};
     if (Cin % 4 == 0) return {DeconvTwoOutputSse, kPlain, false, "two-output SSE"};
   }
-  if (avx2 && C % 8 == 0) return {DeconvStride2Fma8, kBlock8, false, "stride-2 FMA 8"};
-  return {DeconvStride2Sse4, kBlock4, false, "stride-2 SSE 4"};
+  if (avx2 && C == 4 && a.kh == 2 && a.kw == 2 && a.padT == 0 && a.padL == 0)
+    return {DeconvStride2PairsFma, kBlock4, true, "stride-2 FMA pairs", true};
+  if (avx2 && C % 8 == 0) return {DeconvStride2Fma8, kBlock8, true, "stride-2 FMA 8", true};
+  return {DeconvStride2Sse4, kBlock4, true, "stride-2 SSE 4", true};
 }
 
 PoolMember ChoosePoolMember(bool global, PoolOp op, const ConvArgs& a, bool half,

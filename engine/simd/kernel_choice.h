@@ -28,6 +28,9 @@ struct ConvMember {
   uint32_t code = 0;            // packed weight layout it reads
   bool fuses = false;           // applies an attached fusible activation
   const char* name = "none";
+  bool scales = false;          // applies ConvArgs::outScale/outShift
+  bool readsBytes = false;      // can read normalised bytes (ConvArgs::inBytes)
+  bool strided = false;         // honours ConvArgs::outStride (can fill a channel slice)
 };
 
 namespace simd {

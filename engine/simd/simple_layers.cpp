@@ -11,24 +11,36 @@ namespace {
 uint64_t Pixels(const Tensor& t) { return uint64_t(t.n ? t.n : 1) * t.h * t.w; }
 }  // namespace
 
-bool Batchnorm::Forward(core::RunEnv* env) {
-  if (inputs.empty() || outputs.empty() || !scale || !bias || !mean || !variance) return false;
-  Tensor& inT = *inputs[0];
-  const int C = int(inT.c);
+bool Batchnorm::Coefficients(int C) {
+  if (!scale || !bias || !mean || !variance) return false;
   if (scale->ElementCount() < uint64_t(C) || bias->ElementCount() < uint64_t(C) ||
       mean->ElementCount() < uint64_t(C) || variance->ElementCount() < uint64_t(C))
     return false;
+  const float *s = scale->data(), *b = bias->data(), *m = mean->data(), *v = variance->data();
+  if (!s || !b || !m || !v) return false;
+  a_.resize(C);
+  b_.resize(C);
+  BatchnormCoefficients(s, b, m, v, epsilon, C, a_.data(), b_.data());
+  return true;
+}
+
+void Batchnorm::Apply(core::RunEnv* env, const float* in, float* out, uint64_t pixels,
+                      int C) const {
+  if (UseBatchnormAvx2(C, env->halfPrecision, KernelFeatures::Current()))
+    BatchnormAvx2(in, out, pixels, C, a_.data(), b_.data());
+  else
+    BatchnormSse(in, out, pixels, C, a_.data(), b_.data());
+}
+
+bool Batchnorm::Forward(core::RunEnv* env) {
+  if (inputs.empty() || outputs.empty()) return false;
+  Tensor& inT = *inputs[0];
+  const int C = int(inT.c);
+  if (!Coefficients(C)) return false;
   const float* in = inT.data();
   float* out = outputs[0]->data();
   if (!in || !out) return false;
-  a_.resize(C);
-  b_.resize(C);
-  BatchnormCoefficients(scale->data(), bias->data(), mean->data(), variance->data(), epsilon, C,
-                        a_.data(), b_.data());
-  if (UseBatchnormAvx2(C, env->halfPrecision, KernelFeatures::Current()))
-    BatchnormAvx2(in, out, Pixels(inT), C, a_.data(), b_.data());
-  else
-    BatchnormSse(in, out, Pixels(inT), C, a_.data(), b_.data());
+  Apply(env, in, out, Pixels(inT), C);
   return true;
 }
 

@@ -16,6 +16,14 @@ class Batchnorm : public core::Batchnorm {
       : core::Batchnorm(rec, blobs, weights) {}
   bool Forward(core::RunEnv* env) override;
 
+  // The layer as y = x * outScale()[c] + outShift()[c]: computes the coefficients
+  // for C channels; false when a parameter is missing or too short.
+  bool Coefficients(int C);
+  const float* outScale() const { return a_.data(); }
+  const float* outShift() const { return b_.data(); }
+  // Applies the coefficients to `pixels` pixels of C channels (in may equal out).
+  void Apply(core::RunEnv* env, const float* in, float* out, uint64_t pixels, int C) const;
+
  private:
   std::vector<float> a_, b_;
 };

@@ -1,12 +1,17 @@
 // Graph optimisation of the x86 environment, run once after construction:
 // activations fold into their producers (and then run in place or fused),
 // Sigmoid/HardSigmoid + Mul pairs become Swish/HardSwish, element-wise Add
-// and Mul write in place into an input that is no longer needed, and a
-// Dequantize after a convolution is folded into it.
+// and Mul write in place into an input that is no longer needed, a
+// Dequantize after a convolution is folded into it, concats fold into the 1x1
+// convolutions that read them, batch normalisations into the transposed
+// convolutions they follow, the input normalisation into the first
+// convolution, the mask layer into the sigmoid before it, and concats of
+// convolutions into the convolutions, which fill their slices.
 #include <vector>
 
 #include "engine/core/activation.h"
 #include "engine/core/net.h"
+#include "engine/matting/mask.h"
 #include "engine/x86/layers.h"
 #include "engine/x86/run_env.h"
 
@@ -98,6 +103,94 @@ void FoldConcatIntoConv(const std::vector<Layer*>& layers, size_t i) {
   concat->folded = true;
 }
 
+// `layer` as an L with one input and one output that no fold has taken yet;
+// null otherwise.
+template <class L>
+L* OneInOneOut(Layer* layer) {
+  auto* l = dynamic_cast<L*>(layer);
+  return l && !l->folded && l->inputs.size() == 1 && l->outputs.size() == 1 ? l : nullptr;
+}
+
+// A batch normalisation whose input only it reads, produced by a transposed
+// convolution: the convolution applies it (and the activation attached to
+// it) on its output, writing the normalisation's output blob directly.
+void FoldBatchnormIntoDeconv(Layer* layer) {
+  auto* bn = OneInOneOut<simd::Batchnorm>(layer);
+  if (!bn) return;
+  Tensor* in0 = bn->inputs[0];
+  Tensor* out0 = bn->outputs[0];
+  auto* deconv = dynamic_cast<simd::DeConv*>(in0->producer);
+  if (!deconv || deconv->outputBatchnorm || in0 == out0 || in0->consumers.size() != 1) return;
+  if (deconv->outputs.size() != 1 || !deconv->attached.empty()) return;
+  deconv->outputBatchnorm = bn;
+  ReplaceTensor(deconv->outputs, in0, out0);
+  // The skipped layer still sizes its output from its input when the network
+  // is prepared: let it read the blob it writes, as an in-place layer.
+  ReplaceTensor(bn->inputs, in0, out0);
+  out0->producer = deconv;
+  deconv->attached = bn->attached;
+  bn->attached.clear();
+  bn->folded = true;
+}
+
+// An input normalisation whose output only an x86 convolution reads: the
+// convolution takes the bytes itself when its member can (otherwise it runs
+// the normalisation first).
+void FoldNormalizeIntoConv(Layer* layer) {
+  auto* norm = OneInOneOut<simd::Normalize>(layer);
+  if (!norm || norm->outputs[0]->consumers.size() != 1) return;
+  Tensor* out0 = norm->outputs[0];
+  auto* conv = dynamic_cast<x86::Conv*>(out0->consumers[0]);
+  if (!conv || conv->inputNormalize || conv->inputs.size() != 1 || conv->inputs[0] != out0 ||
+      conv->concatInput)
+    return;
+  conv->inputNormalize = norm;
+  norm->folded = true;
+}
+
+// The mask layer reading the output of a sigmoid (or swish) that nothing
+// else reads: the activation writes the mask bytes itself.
+void FoldMaskIntoActivation(Layer* layer) {
+  auto* mask = OneInOneOut<matting::Mask>(layer);
+  if (!mask) return;
+  Tensor* in0 = mask->inputs[0];
+  if (in0->consumers.size() != 1 || !in0->producer) return;
+  // The activation itself, or (attached to its producer) running in place.
+  auto* act = dynamic_cast<x86::Activation*>(in0->producer);
+  for (Layer* l : in0->producer->attached)
+    if (!act) act = dynamic_cast<x86::Activation*>(l);
+  if (!act || act->maskOutput || act->outputs.size() != 1 || act->outputs[0] != in0) return;
+  if (act->kind != kActSigmoid && act->kind != kActSwish) return;
+  act->maskOutput = mask;
+  mask->folded = true;
+}
+
+// A concat that reads only x86 convolutions whose outputs nothing else reads
+// (and that have no activation attached): each convolution fills its channel
+// slice of the concat's output, and the concat is skipped.
+void FoldConvsIntoConcat(Layer* layer) {
+  auto* concat = dynamic_cast<simd::Concat*>(layer);
+  if (!concat || concat->folded || concat->inputs.size() < 2 || concat->outputs.size() != 1)
+    return;
+  std::vector<x86::Conv*> convs;
+  for (Tensor* t : concat->inputs) {
+    auto* conv = dynamic_cast<x86::Conv*>(t->producer);
+    if (!conv || conv->concatOutput || t->consumers.size() != 1 || conv->outputs.size() != 1 ||
+        conv->outputs[0] != t || !conv->attached.empty() || t == concat->outputs[0])
+      return;
+    for (x86::Conv* c : convs)
+      if (c == conv) return;
+    convs.push_back(conv);
+  }
+  int offset = 0;
+  for (size_t i = 0; i < convs.size(); ++i) {
+    convs[i]->concatOutput = concat;
+    convs[i]->sliceOffset = offset;
+    offset += int(concat->inputs[i]->c);
+  }
+  concat->folded = true;
+}
+
 }  // namespace
 
 bool RunEnv::OptimizeGraph(Net* net) {
@@ -118,6 +211,12 @@ bool RunEnv::OptimizeGraph(Net* net) {
     FoldDequantize(layer, in0, out0);
   }
   for (size_t i = 0; i < layers.size(); ++i) FoldConcatIntoConv(layers, i);
+  for (Layer* layer : layers) {
+    FoldBatchnormIntoDeconv(layer);
+    FoldNormalizeIntoConv(layer);
+    FoldMaskIntoActivation(layer);
+    FoldConvsIntoConcat(layer);
+  }
   for (Layer* l : layers) l->visited = false;
   return true;
 }

@@ -1,5 +1,6 @@
 #include "engine/x86/layers.h"
 
+#include <cstring>
 #include <vector>
 
 #include "engine/x86/kernel_choice.h"
@@ -8,21 +9,84 @@
 namespace TAVROMATTING {
 namespace x86 {
 
+const Tensor* Conv::NormalizedBytes(const ConvArgs& a) const {
+  if (!inputNormalize || inputNormalize->inputs.empty() || inputNormalize->outputs.empty())
+    return nullptr;
+  const Tensor& bytes = *inputNormalize->inputs[0];
+  const Tensor& floats = *inputNormalize->outputs[0];
+  if (!bytes.byteData() || int(bytes.c) != a.Cin || floats.c != bytes.c ||
+      int(bytes.h) != a.H || int(bytes.w) != a.W)
+    return nullptr;
+  return &bytes;
+}
+
+float* Conv::ConcatSlice(const ConvArgs& a, int* stride) const {
+  if (!concatOutput || concatOutput->outputs.empty()) return nullptr;
+  Tensor& joined = *concatOutput->outputs[0];
+  if (int(joined.h) != a.Ho || int(joined.w) != a.Wo || sliceOffset + a.C > int(joined.c))
+    return nullptr;
+  float* p = joined.data();
+  if (!p) return nullptr;
+  *stride = int(joined.c);
+  return p + sliceOffset;
+}
+
+bool Conv::Forward(core::RunEnv* env) {
+  bool filled = false;
+  if (!Run(env, &filled)) return false;
+  if (filled || !concatOutput) return true;
+  // The member wrote this layer's own output: copy it into the slice.
+  const Tensor& own = *outputs[0];
+  ConvArgs shape;
+  shape.Ho = int(own.h);
+  shape.Wo = int(own.w);
+  shape.C = int(own.c);
+  int stride = 0;
+  float* slice = ConcatSlice(shape, &stride);
+  const float* src = outputs[0]->data();
+  if (!slice || !src) return false;
+  const size_t pixels = size_t(own.h) * own.w;
+  for (size_t p = 0; p < pixels; ++p)
+    std::memcpy(slice + p * stride, src + p * own.c, sizeof(float) * own.c);
+  return true;
+}
+
 // The x86 path ignores the half-precision flag; when it declines (or the
 // layer is malformed) the portable forward pass decides.
-bool Conv::Forward(core::RunEnv* env) {
+bool Conv::Run(core::RunEnv* env, bool* filled) {
   ConvArgs a;
-  if (!MakeArgs(&a) || int(weightC) != a.Cin || int(weightN) != a.C)
-    return simd::Conv::Forward(env);
-  const Tensor& in = *inputs[0];
-  const bool hasFloat = in.floatData() != nullptr || in.byteData() == nullptr;
-  const ConvMember m = ChooseConvMember(a, hasFloat, KernelFeatures::Current());
+  ConvMember m;
+  if (MakeArgs(&a) && int(weightC) == a.Cin && int(weightN) == a.C) {
+    const Tensor& in = *inputs[0];
+    const bool hasFloat = in.floatData() != nullptr || in.byteData() == nullptr;
+    m = ChooseConvMember(a, hasFloat, KernelFeatures::Current());
+  }
+  const Tensor* bytes = m.kernel && m.readsBytes ? NormalizedBytes(a) : nullptr;
+  // Without a member that reads the bytes, a folded normalisation writes
+  // this layer's input first.
+  if (inputNormalize && !bytes && !inputNormalize->Forward(env)) return false;
   if (!m.kernel) return simd::Conv::Forward(env);
   std::vector<float> converted;
-  a.in = InputFloats(&converted);
   a.weight = weight->data(m.code);
-  if (!a.in || !a.weight) return simd::Conv::Forward(env);
+  if (bytes) {
+    a.inBytes = bytes->byteData();
+    a.inMean = inputNormalize->mean;
+    a.inScale = inputNormalize->scale;
+  } else {
+    a.in = InputFloats(&converted);
+  }
+  if ((!a.in && !a.inBytes) || !a.weight) {
+    if (bytes && !inputNormalize->Forward(env)) return false;
+    return simd::Conv::Forward(env);
+  }
   a.act = FuseAttachedRelu(this);
+  int stride = 0;
+  float* slice = m.strided ? ConcatSlice(a, &stride) : nullptr;
+  if (slice) {
+    a.out = slice;
+    a.outStride = stride;
+    *filled = true;
+  }
   bool joined;
   if (RunOnConcatInputs(env, m, a, &joined)) return true;
   if (!joined) return false;
@@ -47,8 +111,11 @@ bool DepthwiseConv::Forward(core::RunEnv* env) {
 }
 
 bool Activation::Forward(core::RunEnv* env) {
-  if (kind != kActSigmoid && kind != kActSwish) return simd::Activation::Forward(env);
-  if (SkipFused()) return true;
+  if (kind != kActSigmoid && kind != kActSwish) {
+    if (!simd::Activation::Forward(env)) return false;
+    return !maskOutput || maskOutput->Forward(env);
+  }
+  if (SkipFused()) return !maskOutput || maskOutput->Forward(env);
   if (inputs.empty() || outputs.empty()) return false;
   const uint64_t count = inputs[0]->ElementCount();
   float* in = inputs[0]->data();
@@ -56,7 +123,24 @@ bool Activation::Forward(core::RunEnv* env) {
   if (!in || !out) return false;
   const simd::ActivationMember m =
       simd::ChooseActivationMember(true, kind, env->halfPrecision, KernelFeatures::Current());
-  m.kernel(Args(count), in, out, count);
+  const ActivationArgs args = Args(count);
+  Tensor* mask = maskOutput && !maskOutput->outputs.empty() ? maskOutput->outputs[0] : nullptr;
+  uint8_t* bytes = mask ? mask->byteData() : nullptr;
+  if (!maskOutput || env->halfPrecision || !bytes || outputs[0]->c != 1 ||
+      uint64_t(mask->h) * mask->w != count) {
+    m.kernel(args, in, out, count);
+    return !maskOutput || maskOutput->Forward(env);
+  }
+  // The floats of one chunk stay in the first-level cache between the two
+  // steps; each value goes through the same member and the same conversion
+  // as in the two layers.
+  constexpr uint64_t kChunk = 2048;
+  alignas(32) float chunk[kChunk];
+  for (uint64_t i = 0; i < count; i += kChunk) {
+    const uint64_t n = count - i < kChunk ? count - i : kChunk;
+    m.kernel(args, in + i, chunk, n);
+    MaskToBytes(chunk, n, bytes + i);
+  }
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "impl_x86/conv_kernels.h"
+#include "impl_x86/elementwise_kernels.h"
 #include "tests/engine/kernel_test_util.h"
 #include "tests/engine/test_util.h"
 
@@ -118,6 +119,12 @@ TEST(FastConvKernels, X86PathMembersMatchReference) {
   Compare({23, 31, 3, 16, 3, 1, 2, 1}, ConvFirstLayerX86, kCB16, relu, "first b16 cin3");
   Compare({12, 17, 1, 12, 3, 1, 2, 1}, ConvFirstLayerX86, kCB16, none, "first b16 cin1 c12");
   Compare({10, 14, 3, 32, 3, 1, 2, 1}, ConvFirstLayerX86, kCB16, relu, "first b16 c32");
+  // First layer over packed rows: 3, 2 and 1 blocks of 8 per step, odd
+  // sizes (a 1 or 2 pixel tail) and no right padding.
+  Compare({23, 31, 3, 24, 3, 1, 2, 1}, ConvFirstLayerX86Rows, kBlock8, relu, "first rows c24");
+  Compare({28, 40, 3, 24, 3, 1, 2, 1, 0}, ConvFirstLayerX86Rows, kBlock8, relu, "first rows pad r0");
+  Compare({9, 13, 3, 40, 3, 1, 2, 1}, ConvFirstLayerX86Rows, kBlock8, none, "first rows c40");
+  Compare({8, 11, 3, 8, 3, 0, 2, 1}, ConvFirstLayerX86Rows, kBlock8, relu, "first rows c8 pad 0");
   // Few outputs over per-channel rows.
   Compare({10, 32, 4, 3, 3, 1, 1, 1}, Conv3OutputX86, kRowChannelFilter, relu, "3-output");
   Compare({9, 11, 3, 1, 3, 1, 1, 1}, ConvSingleOutputX86, kCB1, none, "single x86");
@@ -140,6 +147,35 @@ TEST(FastConvKernels, X86PathMembersMatchReference) {
   Compare({13, 27, 4, 4, 3, 2, 2, 2}, Conv3x3X86Block4S2D2, kBlock4, relu, "3x3 b4 s2 d2");
   Compare({13, 21, 16, 4, 3, 2, 1, 2}, Conv3x3X86Block4General, kBlock4, none, "3x3 b4 dil pad2");
   Compare({13, 21, 8, 2, 3, 2, 1, 2}, Conv3x3X86Block4General, kBlock4, relu, "3x3 b4 c2 dil");
+}
+
+TEST(FastConvKernels, FirstLayerRowsNormaliseBytesAsTheNormalisationLayer) {
+  // Bytes normalised while packing give exactly the output of the float
+  // input the normalisation layer would have written.
+  REQUIRE_AVX2_FMA();
+  ConvArgs a = ArgsFor({15, 37, 3, 24, 3, 1, 2, 1});
+  std::vector<uint8_t> bytes(size_t(a.H) * a.W * 3);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t((i * 89 + i / 7) & 255);
+  const float mean[3] = {123.675f, 116.28f, 103.53f}, scale[3] = {0.0171f, 0.0175f, 0.0174f};
+  std::vector<float> floats(bytes.size());
+  NormalizeBytes(bytes.data(), uint64_t(a.H) * a.W, 3, 3, mean, scale, 0.f, floats.data());
+  auto w = Pack(Random(size_t(a.C) * 27, 22), a.C, 3, 3, 3, kBlock8);
+  auto bias = Random(a.C, 23);
+  const size_t outN = size_t(a.Ho) * a.Wo * a.C;
+  std::vector<float> fromFloats(outN), fromBytes(outN);
+  a.weight = w.data();
+  a.bias = bias.data();
+  a.act = Act(kActRelu);
+  a.in = floats.data();
+  a.out = fromFloats.data();
+  ConvFirstLayerX86Rows(a);
+  a.in = nullptr;
+  a.inBytes = bytes.data();
+  a.inMean = mean;
+  a.inScale = scale;
+  a.out = fromBytes.data();
+  ConvFirstLayerX86Rows(a);
+  for (size_t i = 0; i < outN; ++i) ASSERT_EQ(fromBytes[i], fromFloats[i]) << i;
 }
 
 TEST(FastConvKernels, GroupedFmaMembersReadTheirGroupSlice) {
@@ -187,6 +223,8 @@ TEST(FastConvKernels, DepthwiseMembersMatchReference) {
       {9, 21, 96, 2, DepthwiseX86General, kBlock16, "x86 general s2"},
       {5, 56, 48, 1, DepthwiseX86WideRow, kBlock16, "x86 wide-row w56"},
       {4, 63, 16, 1, DepthwiseX86WideRow, kBlock16, "x86 wide-row w63"},
+      {7, 11, 24, 1, DepthwiseX86Block24, kBlock24, "x86 block 24 s1"},
+      {11, 15, 72, 2, DepthwiseX86Block24, kBlock24, "x86 block 24 c72 s2"},
   };
   for (const Case& c : cases) {
     ConvArgs a = ArgsFor({c.H, c.W, c.C, c.C, 3, 1, c.s, 1});
@@ -219,6 +257,8 @@ TEST(FastConvKernels, DeconvMembersMatchReference) {
       {5, 6, 4, 12, 2, 0, DeconvStride2Fma8, kBlock8, "2x2 s2 4->12 moved back"},
       {5, 6, 4, 5, 2, 0, DeconvStride2Fma8, kBlock8, "2x2 s2 4->5 partial block"},
       {6, 8, 3, 16, 3, 1, DeconvStride2Fma8, kBlock8, "3x3 s2 pad 1"},
+      {5, 7, 8, 4, 2, 0, DeconvStride2PairsFma, kBlock4, "2x2 s2 8->4 column pairs"},
+      {4, 10, 3, 4, 2, 0, DeconvStride2PairsFma, kBlock4, "2x2 s2 3->4 column pairs"},
       {6, 8, 8, 2, 2, 0, DeconvTwoOutputFma, kPlain, "two-output cin8"},
       {4, 6, 16, 2, 4, 1, DeconvTwoOutputFma, kPlain, "two-output 4x4 pad 1"},
   };

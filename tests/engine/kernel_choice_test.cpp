@@ -80,7 +80,8 @@ FusedAct Relu() {
 enum class Family { kConv, kDepthwise, kDeconv };
 
 // Runs `m` on `a` with weights packed as it asks and compares it with the
-// family's reference member followed by the activation the member fuses.
+// family's reference member followed by the per-channel affine step (members
+// that apply one) and the activation the member fuses.
 void RunAgainstReference(Family family, ConvArgs a, const ConvMember& m, const FusedAct& act,
                          const std::string& id) {
   const size_t wn = family == Family::kDepthwise ? size_t(a.C) * a.kh * a.kw
@@ -111,6 +112,9 @@ void RunAgainstReference(Family family, ConvArgs a, const ConvMember& m, const F
       DeconvReference(a);
       break;
   }
+  const auto scale = Random(a.C, 34), shift = Random(a.C, 35);
+  if (m.scales)
+    for (size_t i = 0; i < outN; ++i) ref[i] = ref[i] * scale[i % a.C] + shift[i % a.C];
   const bool fused = m.fuses;
   if (fused)
     for (float& v : ref) v = ApplyFusedScalar(act, v);
@@ -124,9 +128,31 @@ void RunAgainstReference(Family family, ConvArgs a, const ConvMember& m, const F
   a.weight = wp.data();
   a.out = got.data();
   a.act = fused ? act : FusedAct();
+  if (m.scales) {
+    a.outScale = scale.data();
+    a.outShift = shift.data();
+  }
   m.kernel(a);
   got.resize(outN);
   ExpectNear(got, ref, 1e-4f, id.c_str());
+  if (!m.strided) return;
+  // Into channels [1, C + 1) of a wider tensor: the same values, and the
+  // channels around the slice untouched.
+  const int stride = a.C + 3;
+  std::vector<float> wide(size_t(a.Ho) * a.Wo * stride + 64, -777.f);
+  a.out = wide.data() + 1;
+  a.outStride = stride;
+  m.kernel(a);
+  std::vector<float> slice(outN);
+  for (size_t p = 0; p < outN / a.C; ++p)
+    for (int c = 0; c < stride; ++c) {
+      const float v = wide[p * stride + c];
+      if (c >= 1 && c <= a.C)
+        slice[p * a.C + c - 1] = v;
+      else
+        ASSERT_EQ(v, -777.f) << id << " pixel " << p << " channel " << c;
+    }
+  ExpectNear(slice, ref, 1e-4f, (id + " strided").c_str());
 }
 
 // Convolution shapes around every row's conditions: channel counts on and
@@ -173,7 +199,7 @@ TEST(KernelChoice, OneByOneMembersReadTheirInputInChannelSlices) {
   // member that accepts them matches the reference on the joined input.
   int accepted = 0;
   for (const KernelFeatures& f : RunnableFeatureSets())
-    for (int Cin : {3, 16, 28})
+    for (int Cin : {3, 16, 17, 28})  // 17: two slices of 8 after the first
       for (int C : {2, 4, 6, 8, 16, 24, 32, 48})
         for (int x86 = 0; x86 < 2; ++x86) {
           ConvArgs a = tavro_test::ConvShapeArgs(5, 7, Cin, C, 1, 1, 0, 0, 1, 1);

@@ -104,19 +104,31 @@ TEST(Net, BuildsThePortraitModelFromItsTables) {
       }
   EXPECT_EQ(used.size(), 170u);
 
-  // All 47 activations are attached to their producer: 42 convolutions and
-  // 5 batch normalisations.
-  int toConv = 0, toBn = 0;
+  // All 47 activations are attached to their producer: 42 convolutions,
+  // 3 batch normalisations and, with the normalisations that follow them
+  // folded in, the 2 transposed convolutions.
+  int toConv = 0, toBn = 0, toDeconv = 0;
   for (Layer* l : net->layers) {
     for (Layer* a : l->attached) {
       EXPECT_EQ(a->inputs[0], a->outputs[0]) << a->name;  // now in place
       EXPECT_EQ(a->outputs[0]->producer, l);
       toConv += l->type == "Conv";
       toBn += l->type == "BatchNormalization";
+      toDeconv += l->type == "ConvTranspose";
     }
   }
   EXPECT_EQ(toConv, 42);
-  EXPECT_EQ(toBn, 5);
+  EXPECT_EQ(toBn, 3);
+  EXPECT_EQ(toDeconv, 2);
+  int bnFolded = 0;
+  for (Layer* l : net->layers)
+    if (auto* d = dynamic_cast<simd::DeConv*>(l)) {
+      ASSERT_NE(d->outputBatchnorm, nullptr) << d->name;
+      EXPECT_TRUE(d->outputBatchnorm->folded);
+      EXPECT_EQ(d->outputs[0], d->outputBatchnorm->outputs[0]);
+      ++bnFolded;
+    }
+  EXPECT_EQ(bnFolded, 2);
   for (Layer* l : net->layers) EXPECT_FALSE(l->visited);
 
   // A convolution without a bias record shares the zero tensor.
@@ -260,10 +272,15 @@ TEST(Net, TimingAndRangeDiagnostics) {
     ++executed;
     flushesWanted += l->index != 0 && l->index % 8 == 0;
   }
-  // The 41 Relus after convolutions are fused; the 5 after batch
-  // normalisations and the final Sigmoid run in place on their own. The 4
-  // concats that only a 1x1 convolution reads are read in place by it.
-  EXPECT_EQ(executed, 159 - 41 - 4);
+  // The 41 Relus after convolutions are fused, and so are the 2 after the
+  // batch normalisations that follow the transposed convolutions (those
+  // normalisations are applied by the transposed convolutions); the 3 other
+  // Relus after batch normalisations and the final Sigmoid run in place on
+  // their own. The 4 concats that only a 1x1 convolution reads are read in
+  // place by it and the 3 that read only convolutions are filled by them;
+  // the first convolution normalises the input itself and the final Sigmoid
+  // writes the mask bytes.
+  EXPECT_EQ(executed, 159 - 43 - 2 - 4 - 3 - 1 - 1);
   EXPECT_EQ(env->flushes, flushesWanted);
   std::istringstream lines(out);
   std::string line;
@@ -403,39 +420,58 @@ TEST(GraphOptimisation, SharedInputIsNotFolded) {
   EXPECT_NE(net->layers[1]->inputs[0], net->layers[1]->outputs[0]);
 }
 
-TEST(GraphOptimisation, ConcatsReadOnlyByA1x1ConvolutionAreReadInPlace) {
+TEST(GraphOptimisation, FoldedConcatsGiveTheJoinedResult) {
   // In the built-in model four concats feed only the 1x1 convolution after
-  // them; the others feed a batch normalisation and stay. A net with the
-  // folds undone gives the same mask on both paths.
+  // them, which reads their inputs in place; the three others read only
+  // convolutions, which fill their slices of the concat's output. A net with
+  // the folds undone gives the same mask on both paths.
   const int w = 160, h = 96;
   auto img = Picture(w, h);
   NetPtr net = MakeNet();
-  std::vector<std::pair<Layer*, simd::Conv*>> folds;
+  std::vector<std::pair<Layer*, simd::Conv*>> readInPlace;
+  std::vector<std::pair<Layer*, x86::Conv*>> filled;
   int concats = 0;
   for (size_t i = 0; i < net->layers.size(); ++i) {
     Layer* l = net->layers[i];
     if (l->type != "Concat") continue;
     ++concats;
     if (!l->folded) continue;
-    ASSERT_LT(i + 1, net->layers.size());
-    auto* conv = dynamic_cast<simd::Conv*>(net->layers[i + 1]);
-    ASSERT_NE(conv, nullptr) << l->name;
-    EXPECT_EQ(conv->concatInput, l);
-    EXPECT_EQ(conv->kernelW, 1u);
-    folds.push_back({l, conv});
+    auto* next =
+        i + 1 < net->layers.size() ? dynamic_cast<simd::Conv*>(net->layers[i + 1]) : nullptr;
+    if (next && next->concatInput == l) {
+      EXPECT_EQ(next->kernelW, 1u);
+      readInPlace.push_back({l, next});
+      continue;
+    }
+    int offset = 0;
+    for (Tensor* t : l->inputs) {
+      auto* conv = dynamic_cast<x86::Conv*>(t->producer);
+      ASSERT_NE(conv, nullptr) << l->name;
+      EXPECT_EQ(conv->concatOutput, l);
+      EXPECT_EQ(conv->sliceOffset, offset);
+      offset += int(t->c);
+      filled.push_back({l, conv});
+    }
   }
-  EXPECT_EQ(folds.size(), 4u);
-  EXPECT_GT(concats, 4);
+  EXPECT_EQ(readInPlace.size(), 4u);
+  EXPECT_EQ(filled.size(), 9u);
+  EXPECT_EQ(concats, 7);
+  auto fold = [&](bool on) {
+    for (auto& [concat, conv] : readInPlace)
+      concat->folded = on, conv->concatInput = on ? concat : nullptr;
+    for (auto& [concat, conv] : filled)
+      concat->folded = on, conv->concatOutput = on ? concat : nullptr;
+  };
   for (bool portable : {false, true}) {
     CpuInfo::ForcePortable(portable);
-    std::vector<uint8_t> inPlace(size_t(w) * h), joined(inPlace.size());
+    std::vector<uint8_t> folded(size_t(w) * h), joined(folded.size());
     testing::internal::CaptureStdout();
-    RunMattingNet(net.get(), img.data(), inPlace.data(), w, h);
-    for (auto& [concat, conv] : folds) concat->folded = false, conv->concatInput = nullptr;
+    RunMattingNet(net.get(), img.data(), folded.data(), w, h);
+    fold(false);
     RunMattingNet(net.get(), img.data(), joined.data(), w, h);
-    for (auto& [concat, conv] : folds) concat->folded = true, conv->concatInput = concat;
+    fold(true);
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(MaxDiff(inPlace, joined), 0) << (portable ? "portable" : "fast");
+    EXPECT_EQ(MaxDiff(folded, joined), 0) << (portable ? "portable" : "fast");
   }
   CpuInfo::ForcePortable(false);
 }

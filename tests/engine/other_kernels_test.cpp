@@ -227,6 +227,12 @@ TEST(ElementwiseKernels, ByteBoundaries) {
   MaskToBytes(in, 10, out);
   const uint8_t want[] = {0, 0, 127, 254, 255, 255, 255, 0, 0, 255};
   for (int i = 0; i < 10; ++i) EXPECT_EQ(out[i], want[i]) << in[i];
+  // The same values at every position of the 16-value steps and the tail.
+  std::vector<float> many(16 * 3 + 7);
+  std::vector<uint8_t> got(many.size());
+  for (size_t i = 0; i < many.size(); ++i) many[i] = in[(i * 7) % 10];
+  MaskToBytes(many.data(), many.size(), got.data());
+  for (size_t i = 0; i < many.size(); ++i) EXPECT_EQ(got[i], want[(i * 7) % 10]) << i;
 
   const uint8_t px[] = {124, 0, 255};
   const float mean[3] = {123.675f, 116.28f, 103.53f};
