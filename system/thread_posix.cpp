@@ -55,18 +55,8 @@ std::string ThreadNameForOs(const std::string& name) {
 
 ThreadWrapper* CreateThreadWrapper(ThreadRunFunction func, void* object,
                                    int priority, const char* name) {
-  std::function<bool()> fn;
-  if (func) fn = [func, object] { return func(object); };
-  return new (std::nothrow) ThreadPosix(std::move(fn), priority, name);
+  return new (std::nothrow) ThreadPosix(BindRunFunction(func, object), priority, name);
 }
-
-ThreadData::ThreadData(std::function<bool()> fn, int prio,
-                       const char* threadName)
-    : callable(std::move(fn)),
-      priority(prio),
-      startEvent(CreateEventWrapper()),
-      lock(CreateCriticalSectionWrapper()),
-      name(threadName ? threadName : "") {}
 
 ThreadData::~ThreadData() {
   if (hasHandle) {
@@ -116,11 +106,7 @@ bool ThreadPosix::Start(uint32_t& threadId) {
 
 void ThreadPosix::Run(std::shared_ptr<ThreadData> data) {
   ThreadData& d = *data;
-  d.alive.store(true);
-  {
-    CriticalSectionScoped lock(d.lock.get());
-    d.dead = false;
-  }
+  MarkBodyRunning(d);
   d.threadId = static_cast<uint32_t>(syscall(SYS_gettid));
   int nice;
   if (NiceValueForPriority(d.priority, &nice)) {
@@ -131,28 +117,8 @@ void ThreadPosix::Run(std::shared_ptr<ThreadData> data) {
   if (!d.name.empty())
     pthread_setname_np(pthread_self(), ThreadNameForOs(d.name).c_str());
   d.startEvent->Set();
-
-  while (d.alive.load()) {
-    // An exception out of the thread function would end the process; it
-    // ends this thread instead, as a false return does.
-    bool again = false;
-    try {
-      std::function<bool()> fn;
-      {
-        CriticalSectionScoped lock(d.lock.get());
-        fn = d.callable;
-      }
-      again = fn && fn();
-    } catch (...) {
-      again = false;
-    }
-    if (!again) d.alive.store(false);
-  }
-
-  {
-    CriticalSectionScoped lock(d.lock.get());
-    d.dead = true;
-  }
+  CallUntilDone(d);
+  MarkBodyEnded(d);
 }
 
 bool ThreadPosix::Stop() {

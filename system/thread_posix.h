@@ -3,36 +3,23 @@
 
 #include <pthread.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "system/critical_section_wrapper.h"
-#include "system/event_wrapper.h"
-#include "system/thread_wrapper.h"
+#include "system/thread_state.h"
 
 namespace TavroRTCMP {
 
-// State shared by the wrapper and the running body; whichever lets go last
-// destroys it, so either may end first.
-struct ThreadData {
-  ThreadData(std::function<bool()> fn, int prio, const char* threadName);
-  // Releases the thread handle (joins or detaches it), the event, the lock
-  // and the callable.
+// The shared state with the pthread handle.
+struct ThreadData : ThreadState {
+  using ThreadState::ThreadState;
+  // Releases the thread handle (joins or detaches it).
   ~ThreadData();
 
-  std::function<bool()> callable;  // emptied by Stop; guarded by lock
-  std::atomic<bool> alive{false};  // the body keeps calling while true
-  bool dead = true;                // the body has finished; guarded by lock
-  int32_t priority;
-  std::unique_ptr<EventWrapper> startEvent;
-  std::unique_ptr<CriticalSectionWrapper> lock;
   pthread_t handle{};
   bool hasHandle = false;  // a thread was created and not yet joined
-  uint32_t threadId = 0;   // the kernel thread id
-  std::string name;
 };
 
 class ThreadPosix final : public ThreadWrapper {

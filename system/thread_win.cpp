@@ -71,18 +71,8 @@ void NameCurrentThread(const char* name) {
 
 ThreadWrapper* CreateThreadWrapper(ThreadRunFunction func, void* object,
                                    int priority, const char* name) {
-  std::function<bool()> fn;
-  if (func) fn = [func, object] { return func(object); };
-  return new (std::nothrow) ThreadWindows(std::move(fn), priority, name);
+  return new (std::nothrow) ThreadWindows(BindRunFunction(func, object), priority, name);
 }
-
-ThreadData::ThreadData(std::function<bool()> fn, int prio,
-                       const char* threadName)
-    : callable(std::move(fn)),
-      priority(prio),
-      startEvent(CreateEventWrapper()),
-      lock(CreateCriticalSectionWrapper()),
-      name(threadName ? threadName : "") {}
 
 ThreadData::~ThreadData() {
   if (handle) CloseHandle(handle);
@@ -131,11 +121,7 @@ bool ThreadWindows::Start(uint32_t& threadId) {
 
 void ThreadWindows::Run(std::shared_ptr<ThreadData> data) {
   ThreadData& d = *data;
-  d.alive.store(true);
-  {
-    CriticalSectionScoped lock(d.lock.get());
-    d.dead = false;
-  }
+  MarkBodyRunning(d);
   d.startEvent->Set();
 
   d.coInitResult = 1;
@@ -143,23 +129,13 @@ void ThreadWindows::Run(std::shared_ptr<ThreadData> data) {
   if (comThread) d.coInitResult = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (!d.name.empty()) NameCurrentThread(d.name.c_str());
 
-  while (d.alive.load()) {
-    std::function<bool()> fn;
-    {
-      CriticalSectionScoped lock(d.lock.get());
-      fn = d.callable;
-    }
-    if (!fn || !fn()) d.alive.store(false);
-  }
+  CallUntilDone(d);
 
   if (comThread && d.coInitResult == S_OK) {
     CoUninitialize();
     d.coInitResult = 1;
   }
-  {
-    CriticalSectionScoped lock(d.lock.get());
-    d.dead = true;
-  }
+  MarkBodyEnded(d);
 }
 
 bool ThreadWindows::Stop() {

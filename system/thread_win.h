@@ -3,35 +3,22 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "system/critical_section_wrapper.h"
-#include "system/event_wrapper.h"
-#include "system/thread_wrapper.h"
+#include "system/thread_state.h"
 
 namespace TavroRTCMP {
 
-// State shared by the wrapper and the running body; whichever lets go last
-// destroys it, so either may end first.
-struct ThreadData {
-  ThreadData(std::function<bool()> fn, int prio, const char* threadName);
-  // Closes the thread handle and releases the event, the lock and the
-  // callable.
+// The shared state with the Win32 handle.
+struct ThreadData : ThreadState {
+  using ThreadState::ThreadState;
+  // Closes the thread handle.
   ~ThreadData();
 
-  std::function<bool()> callable;  // emptied by Stop; guarded by lock
-  std::atomic<bool> alive{false};  // the body keeps calling while true
-  bool dead = true;                // the body has finished; guarded by lock
-  int32_t priority;
-  std::unique_ptr<EventWrapper> startEvent;
-  std::unique_ptr<CriticalSectionWrapper> lock;
   HANDLE handle = nullptr;
-  uint32_t threadId = 0;
-  std::string name;
   // Result of the body's COM initialisation; 1 while none is outstanding.
   // Kept here rather than in the wrapper because the body may outlive it.
   long coInitResult = 1;

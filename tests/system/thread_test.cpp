@@ -23,6 +23,11 @@ bool CountCall(void* obj) {
   return c->stopAfter < 0 || n < c->stopAfter;
 }
 
+bool CountAndThrow(void* obj) {
+  ++static_cast<Counter*>(obj)->calls;
+  throw 42;
+}
+
 }  // namespace
 
 TEST(ThreadWrapper, EmptyFunctionDoesNotStart) {
@@ -52,6 +57,14 @@ TEST(ThreadWrapper, BodyEndingItselfIsSeenByStop) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_TRUE(t->Stop());
   EXPECT_EQ(c.calls, 1);
+
+  // A body that throws ends its thread, not the process.
+  Counter thrower;
+  std::unique_ptr<ThreadWrapper> u(CreateThreadWrapper(&CountAndThrow, &thrower, 2, "throws"));
+  ASSERT_TRUE(u->Start(id));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(u->Stop());
+  EXPECT_EQ(thrower.calls, 1);
 }
 
 TEST(ThreadWrapper, StopRightAfterStartEndsTheBody) {
