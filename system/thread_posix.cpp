@@ -23,7 +23,7 @@ void* ThreadEntry(void* arg) {
   std::unique_ptr<StartArgs> args(static_cast<StartArgs*>(arg));
   std::shared_ptr<ThreadData> data = std::move(args->data);
   args.reset();
-  ThreadPosix::Run(std::move(data));
+  PlatformThread::Run(std::move(data));
   return nullptr;
 }
 
@@ -55,7 +55,7 @@ std::string ThreadNameForOs(const std::string& name) {
 
 ThreadWrapper* CreateThreadWrapper(ThreadRunFunction func, void* object,
                                    int priority, const char* name) {
-  return new (std::nothrow) ThreadPosix(BindRunFunction(func, object), priority, name);
+  return new (std::nothrow) PlatformThread(BindRunFunction(func, object), priority, name);
 }
 
 ThreadData::~ThreadData() {
@@ -69,15 +69,15 @@ ThreadData::~ThreadData() {
   }
 }
 
-ThreadPosix::ThreadPosix(std::function<bool()> fn, int priority,
+PlatformThread::PlatformThread(std::function<bool()> fn, int priority,
                          const char* name)
     : data_(std::make_shared<ThreadData>(std::move(fn), priority, name)) {}
 
-ThreadPosix::~ThreadPosix() = default;
+PlatformThread::~PlatformThread() = default;
 
-void ThreadPosix::RequestStop() { data_->alive.store(false); }
+void PlatformThread::RequestStop() { data_->alive.store(false); }
 
-bool ThreadPosix::Start(uint32_t& threadId) {
+bool PlatformThread::Start(uint32_t& threadId) {
   ThreadData& d = *data_;
   {
     CriticalSectionScoped lock(d.lock.get());
@@ -104,7 +104,7 @@ bool ThreadPosix::Start(uint32_t& threadId) {
   return true;
 }
 
-void ThreadPosix::Run(std::shared_ptr<ThreadData> data) {
+void PlatformThread::Run(std::shared_ptr<ThreadData> data) {
   ThreadData& d = *data;
   MarkBodyRunning(d);
   d.threadId = static_cast<uint32_t>(syscall(SYS_gettid));
@@ -121,7 +121,7 @@ void ThreadPosix::Run(std::shared_ptr<ThreadData> data) {
   MarkBodyEnded(d);
 }
 
-bool ThreadPosix::Stop() {
+bool PlatformThread::Stop() {
   ThreadData& d = *data_;
   bool waited = false;
   d.lock->Enter();
@@ -141,7 +141,7 @@ bool ThreadPosix::Stop() {
   return ended;
 }
 
-bool ThreadPosix::SetAffinity(const int32_t* processors, int32_t count) {
+bool PlatformThread::SetAffinity(const int32_t* processors, int32_t count) {
   if (!processors || count <= 0) return false;
   cpu_set_t set;
   CPU_ZERO(&set);

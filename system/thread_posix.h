@@ -22,24 +22,6 @@ struct ThreadData : ThreadState {
   bool hasHandle = false;  // a thread was created and not yet joined
 };
 
-class ThreadPosix final : public ThreadWrapper {
- public:
-  ThreadPosix(std::function<bool()> fn, int priority, const char* name);
-  // Drops this wrapper's share of the state only; the thread keeps running.
-  ~ThreadPosix() override;
-
-  void RequestStop() override;
-  bool Start(uint32_t& threadId) override;
-  bool SetAffinity(const int32_t* processors, int32_t count) override;
-  bool Stop() override;
-
-  // The thread body; holds its own share of the state while it runs.
-  static void Run(std::shared_ptr<ThreadData> data);
-
- private:
-  std::shared_ptr<ThreadData> data_;
-};
-
 // Maps priority 1..5 to a nice value (below normal .. time critical);
 // returns false for values outside 1..5.
 bool NiceValueForPriority(int priority, int* nice);

@@ -29,6 +29,29 @@ struct ThreadState {
   std::string name;
 };
 
+// Each platform's ThreadState with its thread handle.
+struct ThreadData;
+
+// The ThreadWrapper of the platform built; its methods are in the platform
+// file (thread_posix.cpp or thread_win.cpp).
+class PlatformThread final : public ThreadWrapper {
+ public:
+  PlatformThread(std::function<bool()> fn, int priority, const char* name);
+  // Drops this wrapper's share of the state only; the thread keeps running.
+  ~PlatformThread() override;
+
+  void RequestStop() override;
+  bool Start(uint32_t& threadId) override;
+  bool SetAffinity(const int32_t* processors, int32_t count) override;
+  bool Stop() override;
+
+  // The thread body; holds its own share of the state while it runs.
+  static void Run(std::shared_ptr<ThreadData> data);
+
+ private:
+  std::shared_ptr<ThreadData> data_;
+};
+
 // The body's first step: it is running, and Stop must wait for it.
 void MarkBodyRunning(ThreadState& s);
 

@@ -38,7 +38,7 @@ unsigned __stdcall ThreadEntry(void* arg) {
   std::unique_ptr<StartArgs> args(static_cast<StartArgs*>(arg));
   std::shared_ptr<ThreadData> data = std::move(args->data);
   args.reset();
-  ThreadWindows::Run(std::move(data));
+  PlatformThread::Run(std::move(data));
   return 0;
 }
 
@@ -71,22 +71,22 @@ void NameCurrentThread(const char* name) {
 
 ThreadWrapper* CreateThreadWrapper(ThreadRunFunction func, void* object,
                                    int priority, const char* name) {
-  return new (std::nothrow) ThreadWindows(BindRunFunction(func, object), priority, name);
+  return new (std::nothrow) PlatformThread(BindRunFunction(func, object), priority, name);
 }
 
 ThreadData::~ThreadData() {
   if (handle) CloseHandle(handle);
 }
 
-ThreadWindows::ThreadWindows(std::function<bool()> fn, int priority,
+PlatformThread::PlatformThread(std::function<bool()> fn, int priority,
                              const char* name)
     : data_(std::make_shared<ThreadData>(std::move(fn), priority, name)) {}
 
-ThreadWindows::~ThreadWindows() = default;
+PlatformThread::~PlatformThread() = default;
 
-void ThreadWindows::RequestStop() { data_->alive.store(false); }
+void PlatformThread::RequestStop() { data_->alive.store(false); }
 
-bool ThreadWindows::Start(uint32_t& threadId) {
+bool PlatformThread::Start(uint32_t& threadId) {
   ThreadData& d = *data_;
   {
     CriticalSectionScoped lock(d.lock.get());
@@ -119,7 +119,7 @@ bool ThreadWindows::Start(uint32_t& threadId) {
   return true;
 }
 
-void ThreadWindows::Run(std::shared_ptr<ThreadData> data) {
+void PlatformThread::Run(std::shared_ptr<ThreadData> data) {
   ThreadData& d = *data;
   MarkBodyRunning(d);
   d.startEvent->Set();
@@ -138,7 +138,7 @@ void ThreadWindows::Run(std::shared_ptr<ThreadData> data) {
   MarkBodyEnded(d);
 }
 
-bool ThreadWindows::Stop() {
+bool PlatformThread::Stop() {
   ThreadData& d = *data_;
   bool waited = false;
   d.lock->Enter();
@@ -167,7 +167,7 @@ DWORD_PTR AffinityMaskFor(const int32_t* processors, int32_t count) {
   return mask;
 }
 
-bool ThreadWindows::SetAffinity(const int32_t* processors, int32_t count) {
+bool PlatformThread::SetAffinity(const int32_t* processors, int32_t count) {
   const DWORD_PTR mask = AffinityMaskFor(processors, count);
   if (mask == 0) return false;
   ThreadData& d = *data_;

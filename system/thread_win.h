@@ -24,24 +24,6 @@ struct ThreadData : ThreadState {
   long coInitResult = 1;
 };
 
-class ThreadWindows final : public ThreadWrapper {
- public:
-  ThreadWindows(std::function<bool()> fn, int priority, const char* name);
-  // Drops this wrapper's share of the state only; the thread keeps running.
-  ~ThreadWindows() override;
-
-  void RequestStop() override;
-  bool Start(uint32_t& threadId) override;
-  bool SetAffinity(const int32_t* processors, int32_t count) override;
-  bool Stop() override;
-
-  // The thread body; holds its own share of the state while it runs.
-  static void Run(std::shared_ptr<ThreadData> data);
-
- private:
-  std::shared_ptr<ThreadData> data_;
-};
-
 // Maps priority 1..5 to THREAD_PRIORITY_BELOW_NORMAL .. TIME_CRITICAL;
 // returns false (and leaves *winPriority alone) for other values.
 bool WindowsPriorityFor(int priority, int* winPriority);
