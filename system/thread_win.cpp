@@ -78,8 +78,7 @@ ThreadData::~ThreadData() {
   if (handle) CloseHandle(handle);
 }
 
-PlatformThread::PlatformThread(std::function<bool()> fn, int priority,
-                             const char* name)
+PlatformThread::PlatformThread(std::function<bool()> fn, int priority, const char* name)
     : data_(std::make_shared<ThreadData>(std::move(fn), priority, name)) {}
 
 PlatformThread::~PlatformThread() = default;
