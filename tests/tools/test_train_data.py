@@ -162,6 +162,19 @@ class Loss(unittest.TestCase):
         self.assertLess(float(good), 0.05)
         self.assertGreater(float(bad), 1.0)
 
+    def test_lovasz_hinge_on_unit_margins_is_twice_one_minus_iou(self):
+        # With logits of +-1 each pixel's hinge error is 0 or 2, and the
+        # Lovasz extension at a 0/1 error set is the Jaccard loss of that set.
+        g = torch.Generator().manual_seed(3)
+        t = (torch.rand(3, 1, 24, 40, generator=g) > 0.6).float()
+        flip = torch.rand(t.shape, generator=g) < 0.2
+        pred = torch.where(flip, 1 - t, t)
+        inter = (pred * t).sum(dim=(1, 2, 3))
+        union = ((pred + t) > 0).float().sum(dim=(1, 2, 3))
+        expected = (2 * (1 - inter / union)).mean()
+        got = losses.lovasz_hinge(pred * 2 - 1, t)
+        self.assertAlmostEqual(float(got), float(expected), places=5)
+
 
 if __name__ == "__main__":
     unittest.main()

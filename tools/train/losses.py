@@ -1,4 +1,5 @@
-"""Segmentation loss: boundary-weighted BCE plus soft Dice."""
+"""Segmentation loss: boundary-weighted BCE plus soft Dice, and optionally
+the Lovász hinge, a convex surrogate of 1 - IoU."""
 import torch
 import torch.nn.functional as F
 
@@ -10,7 +11,31 @@ def boundary_band(target, k):
     return (dil - ero).clamp(0, 1)
 
 
-def segmentation_loss(logits, target, boundary_weight=4.0):
+def _jaccard_gradient(gt_sorted):
+    """Change of the Jaccard loss as each pixel of the error-sorted order is
+    counted wrong in turn (the loss's piecewise-linear extension)."""
+    total = gt_sorted.sum()
+    inter = total - gt_sorted.cumsum(0)
+    union = total + (1.0 - gt_sorted).cumsum(0)
+    jaccard = 1.0 - inter / union
+    if gt_sorted.numel() > 1:
+        jaccard[1:] = jaccard[1:] - jaccard[:-1]
+    return jaccard
+
+
+def lovasz_hinge(logits, target):
+    """Mean over the batch of the per-image Lovász hinge.  The target is made
+    binary at 0.5 (soft teacher blends included)."""
+    out = []
+    for lg, tg in zip(logits.flatten(1), (target > 0.5).flatten(1).float()):
+        errors = 1.0 - lg * (2.0 * tg - 1.0)
+        errors_sorted, order = torch.sort(errors, descending=True)
+        grad = _jaccard_gradient(tg[order])
+        out.append(torch.dot(F.relu(errors_sorted), grad))
+    return torch.stack(out).mean()
+
+
+def segmentation_loss(logits, target, boundary_weight=4.0, lovasz_weight=0.0):
     """logits, target: N x 1 x H x W; target in [0, 1]."""
     k = max(3, (target.shape[-1] // 48) | 1)   # about 7 px at 320 wide
     w = 1.0 + boundary_weight * boundary_band(target, k)
@@ -20,4 +45,7 @@ def segmentation_loss(logits, target, boundary_weight=4.0):
     inter = (p * target).sum(dim=(1, 2, 3))
     total = p.sum(dim=(1, 2, 3)) + target.sum(dim=(1, 2, 3))
     dice = 1.0 - (2.0 * inter + 1.0) / (total + 1.0)
-    return bce + dice.mean()
+    loss = bce + dice.mean()
+    if lovasz_weight > 0:
+        loss = loss + lovasz_weight * lovasz_hinge(logits, target)
+    return loss

@@ -72,6 +72,9 @@ def parse_args(argv=None):
                         "(needs python3 -m tools.distill.teacher first)")
     p.add_argument("--teacher", default="selfie",
                    help="whose soft masks: selfie, or selfie+rvm (their mean)")
+    p.add_argument("--lovasz-weight", type=float, default=0.0,
+                   help="weight of the Lovasz hinge (an IoU surrogate) added "
+                        "to the BCE + Dice loss")
     p.add_argument("--val-size", default="320x224")
     p.add_argument("--val-count", type=int, default=0,
                    help="validate on the first N stills only (0 = all; for trials)")
@@ -271,7 +274,8 @@ class Trainer:
         xt = torch.from_numpy(x).permute(0, 3, 1, 2).float().contiguous(
             memory_format=torch.channels_last)
         tt = torch.from_numpy(t).unsqueeze(1)
-        loss = losses.segmentation_loss(self.net(xt), tt)
+        loss = losses.segmentation_loss(self.net(xt), tt,
+                                        lovasz_weight=self.args.lovasz_weight)
         self.opt.zero_grad(set_to_none=True)
         loss.backward()
         self.opt.step()
