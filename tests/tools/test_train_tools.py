@@ -69,6 +69,19 @@ class Schedule(unittest.TestCase):
         counts = np.bincount(drawn[~cutout[drawn]], minlength=100)[60:]
         self.assertLessEqual(counts.max() - counts.min(), 1)
 
+    def test_hard_stills_gain_their_share_and_cutouts_keep_theirs(self):
+        args = train.parse_args(["--epoch-samples", "8000", "--batch", "16",
+                                 "--cutout-share", "0.15", "--hard-share", "0.25"])
+        cutout = np.arange(100) < 20
+        hard = (np.arange(100) >= 20) & (np.arange(100) < 28)   # 10% of the rest
+        plain = np.concatenate([i for i, _ in train.batch_plan(args, 100, 4, True, cutout)])
+        mined = np.concatenate([i for i, _ in train.batch_plan(args, 100, 4, True, cutout, hard)])
+        self.assertAlmostEqual(cutout[mined].mean(), cutout[plain].mean(), delta=0.005)
+        scene = mined[~cutout[mined]]
+        self.assertGreater(hard[scene].mean(), 0.29)   # 0.1 * 0.75 + 0.25
+        self.assertLess(hard[scene].mean(), 0.36)
+        self.assertGreater(len(set(scene[~hard[scene]].tolist())), 70)  # the rest still drawn
+
 
 class WeightAverageUpdate(unittest.TestCase):
     def test_average_moves_parameters_and_statistics_toward_the_net(self):

@@ -25,7 +25,7 @@ import time
 import numpy as np
 import torch
 
-from tools.train import data, evaluate, losses
+from tools.train import data, evaluate, hardness, losses
 from tools.twin import weights_io
 from tools.twin.net import TwinNet
 
@@ -75,6 +75,13 @@ def parse_args(argv=None):
     p.add_argument("--lovasz-weight", type=float, default=0.0,
                    help="weight of the Lovasz hinge (an IoU surrogate) added "
                         "to the BCE + Dice loss")
+    p.add_argument("--hard", default="",
+                   help="hard-example mining: a file of per-still scores from "
+                        "python3 -m tools.train.hardness")
+    p.add_argument("--hard-fraction", type=float, default=0.2,
+                   help="the worst share of the scored stills counted hard")
+    p.add_argument("--hard-share", type=float, default=0.25,
+                   help="share of the scene samples redrawn from the hard stills")
     p.add_argument("--val-size", default="320x224")
     p.add_argument("--val-count", type=int, default=0,
                    help="validate on the first N stills only (0 = all; for trials)")
@@ -119,15 +126,18 @@ def lr_at(args, state):
     return args.lr * (0.02 + 0.98 * 0.5 * (1 + math.cos(math.pi * t)))
 
 
-def batch_plan(args, n_train, epoch, fine, cutout=None):
+def batch_plan(args, n_train, epoch, fine, cutout=None, hard=None):
     """Sample indices and size of every batch of one epoch.  Stills marked in
     `cutout` (studio cut-outs) take about --cutout-share of the samples
-    whatever their number in the list; the rest share the remainder."""
+    whatever their number in the list; the rest share the remainder.  Stills
+    marked in `hard` then take over about --hard-share of the other samples,
+    on top of their ordinary draws."""
     rng = np.random.default_rng([args.seed, epoch])
     steps = args.epoch_samples // args.batch
     need = steps * args.batch
     ids = np.arange(n_train)
-    if cutout is None or not np.any(cutout) or np.all(cutout):
+    mixed = cutout is not None and np.any(cutout) and not np.all(cutout)
+    if not mixed:
         order = _cycled_permutation(rng, ids, need)
     else:
         cutout = np.asarray(cutout, bool)
@@ -135,6 +145,14 @@ def batch_plan(args, n_train, epoch, fine, cutout=None):
         order = np.empty(need, np.int64)
         order[take] = _cycled_permutation(rng, ids[cutout], int(take.sum()))
         order[~take] = _cycled_permutation(rng, ids[~cutout], int((~take).sum()))
+    if hard is not None and np.any(hard) and args.hard_share > 0:
+        # Drawn after the plain plan, so a run without hard stills draws
+        # exactly what it drew before they existed.
+        hard = np.asarray(hard, bool)
+        swap = rng.random(need) < args.hard_share
+        if mixed:
+            swap &= ~cutout[order]
+        order[swap] = _cycled_permutation(rng, ids[hard], int(swap.sum()))
     sizes = DEPLOY_SIZES if fine else SMALL_SIZES
     plan = []
     for b in range(steps):
@@ -161,7 +179,11 @@ def producer(args, stills, backgrounds, epoch, fine, start, q, stop):
 
 def _produce(args, stills, backgrounds, epoch, fine, start, q, stop):
     cutout = [st.startswith(data.CUTOUT_SOURCES) for st in stills.stems]
-    plan = batch_plan(args, len(stills), epoch, fine, cutout)
+    hard = None
+    if args.hard:
+        worst = hardness.hard_stems(args.hard, args.hard_fraction)
+        hard = [st in worst for st in stills.stems]
+    plan = batch_plan(args, len(stills), epoch, fine, cutout, hard)
     for b in range(start, len(plan)):
         if stop.is_set():
             return
