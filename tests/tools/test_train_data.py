@@ -99,6 +99,15 @@ class SmallFigures(unittest.TestCase):
             colour = np.abs(frame.astype(int) - (40, 160, 220)).sum(axis=2) < 60
             self.assertLess(np.logical_and(colour, mask < 64).mean(), 0.01, k)
 
+    def test_person_far_wider_than_the_frame_still_finds_a_place(self):
+        # A lying person cropped to its box can be several frames wide.
+        wide = np.zeros((20, 400, 3), np.uint8)
+        for k in range(20):
+            pw, ph, x0, _ = data._small_placement(wide, 64, 48,
+                                                  np.random.default_rng(k))
+            self.assertLessEqual(x0, 0)
+            self.assertGreaterEqual(x0 + pw, 64)
+
     def test_empty_mask_has_no_person_box(self):
         img = np.zeros((20, 20, 3), np.uint8)
         self.assertIsNone(data._person_crop(img, np.zeros((20, 20), np.uint8),

@@ -221,7 +221,10 @@ def _small_placement(img, cw, ch, rng):
     rel = np.exp(rng.uniform(np.log(0.15), np.log(0.5)))
     ph = max(8, int(round(ch * rel)))
     pw = max(4, int(round(iw * ph / ih)))
-    x0 = int(round(rng.uniform(-0.2 * pw, cw - 0.8 * pw)))
+    lo, hi = -0.2 * pw, cw - 0.8 * pw
+    if hi < lo:                       # a lying person far wider than the frame
+        lo, hi = cw - pw, 0.0
+    x0 = int(round(rng.uniform(lo, hi)))
     bottom = rng.uniform(max(ph, ch / 3), ch + 0.1 * ph)
     return pw, ph, x0, int(round(bottom - ph))
 
