@@ -50,6 +50,14 @@ def read_list(name):
         return [s.strip() for s in f if s.strip()]
 
 
+def training_stems(clip_frames=False):
+    """Stems of train.txt, plus the teacher-labelled clip frames if asked."""
+    stems = read_list("train.txt")
+    if clip_frames:
+        stems += read_list(os.path.join(CLIP_CACHE, "list.txt"))
+    return stems
+
+
 def _pair_paths(stem):
     root = CLIP_CACHE if stem.startswith(CLIP_PREFIX) else PORTRAIT
     return (os.path.join(root, "images", stem + ".jpg"),

@@ -48,10 +48,8 @@ def main():
     args = p.parse_args()
     torch.set_num_threads(args.threads)
     net, _ = load_trained(args.checkpoint)
-    stems = data.read_list("train.txt")
-    if args.clip_frames:
-        stems += data.read_list(os.path.join(data.CLIP_CACHE, "list.txt"))
-    stems = [s for s in stems if not s.startswith(data.CUTOUT_SOURCES)]
+    stems = [s for s in data.training_stems(args.clip_frames)
+             if not s.startswith(data.CUTOUT_SOURCES)]
     w, h = (int(v) for v in args.size.split("x"))
     scores = score(net, stems, w, h)
     with open(args.out, "w") as f:

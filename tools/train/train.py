@@ -270,9 +270,7 @@ class Trainer:
 
     def load_data(self):
         args = self.args
-        stems = data.read_list("train.txt")
-        if args.clip_frames:
-            stems += data.read_list(os.path.join(data.CLIP_CACHE, "list.txt"))
+        stems = data.training_stems(args.clip_frames)
         self.stills = data.Stills(stems, args.teacher_weight, args.teacher)
         self.backgrounds = data.Backgrounds()
         vw, vh = (int(v) for v in args.val_size.split("x"))
