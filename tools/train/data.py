@@ -15,7 +15,7 @@ import os
 import cv2
 import numpy as np
 
-from tools.train import i420
+from tools.train import i420, scenes
 
 # The datasets live beside the repository (../shared/data seen from its root);
 # TAVRO_DATA points elsewhere.
@@ -24,6 +24,7 @@ DATA_ROOT = os.environ.get("TAVRO_DATA") or os.path.join(
     os.path.dirname(_REPO), "shared", "data")
 PORTRAIT = os.path.join(DATA_ROOT, "portrait")
 BACKGROUNDS = os.path.join(DATA_ROOT, "backgrounds")
+SCENES = os.path.join(DATA_ROOT, "scenes")
 CLIPS = os.path.join(DATA_ROOT, "clips")
 # Teacher masks written by tools/distill/teacher.py, one folder per teacher
 # (see teacher_dir).
@@ -32,6 +33,9 @@ TEACHER_CACHE = os.path.join(_REPO, "tools", "train", "cache")
 # start with CLIP_PREFIX and their mask is the teacher's.
 CLIP_CACHE = os.path.join(_REPO, "tools", "train", "cache", "clips")
 CLIP_PREFIX = "clip_"
+# The hard-background validation frames written by tools/train/hardval.py.
+HARDVAL_CACHE = os.path.join(_REPO, "tools", "train", "cache", "hardval")
+HARDVAL_PREFIX = "hardval_"
 
 cv2.setNumThreads(1)
 
@@ -59,7 +63,8 @@ def training_stems(clip_frames=False):
 
 
 def _pair_paths(stem):
-    root = CLIP_CACHE if stem.startswith(CLIP_PREFIX) else PORTRAIT
+    root = (CLIP_CACHE if stem.startswith(CLIP_PREFIX) else
+            HARDVAL_CACHE if stem.startswith(HARDVAL_PREFIX) else PORTRAIT)
     return (os.path.join(root, "images", stem + ".jpg"),
             os.path.join(root, "masks", stem + ".png"))
 
@@ -130,6 +135,8 @@ def target(mask, width, height, teacher_weight):
 
 
 class Backgrounds:
+    """The outdoor people-free frames."""
+
     def __init__(self):
         names = sorted(n for n in os.listdir(BACKGROUNDS) if n.endswith(".jpg"))
         self.images = [_read_bytes(os.path.join(BACKGROUNDS, n)) for n in names]
@@ -141,11 +148,67 @@ class Backgrounds:
         return cv2.imdecode(self.images[i], cv2.IMREAD_COLOR)
 
 
+# Where a composite's backdrop comes from: the scenes people sit in front of
+# (flags, textures, rooms), patterns drawn on the fly, or the outdoor frames.
+BACKDROP_SHARE = {"scene": 0.62, "procedural": 0.13, "outdoor": 0.25}
+# Share of all samples that are a backdrop alone, with an empty mask: the
+# network must also learn to say "nobody here" on a flag or a shelf.
+NEGATIVE_SHARE = 0.04
+
+
+class Backdrops:
+    """Backdrops for composites: outdoor frames, the scenes of one split
+    (see tools/train/scenes.py) and procedural patterns."""
+
+    def __init__(self, split="train.txt"):
+        self.outdoor = Backgrounds()
+        self.scenes = scenes.Scenes(SCENES, split)
+
+    def __len__(self):
+        return len(self.outdoor) + len(self.scenes)
+
+    def get(self, i):
+        if i < len(self.outdoor):
+            return self.outdoor.get(i)
+        return self.scenes.get(i - len(self.outdoor))
+
+    def canvas(self, cw, ch, rng):
+        """A cw x ch backdrop."""
+        kinds, probs = zip(*BACKDROP_SHARE.items())
+        kind = kinds[rng.choice(len(kinds), p=np.array(probs) / sum(probs))]
+        if kind == "procedural":
+            return scenes.procedural(cw, ch, rng)
+        if kind == "outdoor":
+            return scenes.cover(self.outdoor.get(int(rng.integers(len(self.outdoor)))),
+                                cw, ch, rng)
+        i = self.scenes.draw(rng)
+        img = self.scenes.get(i)
+        if self.scenes.flag[i]:
+            room = self.scenes.get(int(rng.choice(self.scenes.indoor))) if (
+                self.scenes.indoor) else None
+            return scenes.flag_scene(img, bool(self.scenes.flat[i]), room, cw, ch, rng)
+        return scenes.cover(img, cw, ch, rng)
+
+
+def _backdrop(backgrounds, cw, ch, rng):
+    """A backdrop canvas from whatever backgrounds object the caller has:
+    Backdrops draws its own mix, a plain list of frames is covered."""
+    if hasattr(backgrounds, "canvas"):
+        return backgrounds.canvas(cw, ch, rng)
+    bg = backgrounds.get(int(rng.integers(len(backgrounds))))
+    if rng.random() < 0.5:
+        bg = bg[:, ::-1]
+    return _cover(bg, cw, ch, rng)
+
+
 # Camera frame shapes the filter meets: (aspect w/h, probability).
 FRAME_ASPECTS = ((16 / 9, 0.55), (4 / 3, 0.25), (9 / 16, 0.12), (3 / 4, 0.08))
 # Share of samples that take the photo itself as the frame; the rest place
 # the person into a wider frame (border extension or a new background).
-STILL_SHARE = 0.65
+STILL_SHARE = 0.5
+# Share of the other samples that extend the photo's own borders; the rest
+# are composites onto a backdrop.
+EXTEND_SHARE = 0.3
 CANVAS_SHORT = 256          # canvas short side in pixels before the squeeze
 
 
@@ -345,6 +408,10 @@ def camera_frame(stills, backgrounds, index, rng):
     full_body = stills.stems[index].startswith(FULL_BODY_SOURCES)
     cutout = stills.stems[index].startswith(CUTOUT_SOURCES)
     img, mask = _source_geometry(*stills.get(index), rng)
+    if hasattr(backgrounds, "canvas") and rng.random() < NEGATIVE_SHARE:
+        cw, ch = _canvas_size(rng)
+        return backgrounds.canvas(cw, ch, rng), np.zeros(
+            (ch, cw) + mask.shape[2:], np.uint8)
     mode = rng.random()
     if mode < STILL_SHARE and not cutout:
         # The photo itself as the frame (portrait phone frames, and the
@@ -369,20 +436,19 @@ def camera_frame(stills, backgrounds, index, rng):
     else:
         pw, ph, x0, y0 = _placement(img, cw, ch, rng, full_body)
     if (crop is None and not cutout
-            and mode < STILL_SHARE + (1.0 - STILL_SHARE) * 0.45):
+            and mode < STILL_SHARE + (1.0 - STILL_SHARE) * EXTEND_SHARE):
         res = _extend(img, mask, pw, ph, x0, y0, cw, ch, rng)
         if res is not None:
             return res
-    if crop is not None or cutout or rng.random() < 0.8:
-        bg = backgrounds.get(int(rng.integers(len(backgrounds))))
-        if rng.random() < 0.5:
-            bg = bg[:, ::-1]
+    if crop is not None or cutout or rng.random() < 0.9:
+        bg = _backdrop(backgrounds, cw, ch, rng)
+        if rng.random() < 0.6:
+            img, bg = scenes.decorrelate(img, _truth(mask) > 127, bg, rng)
     else:
         # Another still as the backdrop; its own person counts as background
         # in the target only when it is fully covered, so blur it away.
         other, _ = stills.get(int(rng.integers(len(stills))))
-        bg = cv2.GaussianBlur(other, (0, 0), rng.uniform(3, 8))
-    bg = _cover(bg, cw, ch, rng)
+        bg = _cover(cv2.GaussianBlur(other, (0, 0), rng.uniform(3, 8)), cw, ch, rng)
     return _composite(img, mask, pw, ph, x0, y0, bg)
 
 

@@ -44,10 +44,12 @@ def mask_to_still(mask_bytes, shape):
 
 
 def evaluate(net, valset, loss_fn=None, batch=16):
-    """Returns dict(mean_iou, loss, ious (per image), by_source)."""
+    """Returns dict(mean_iou, loss, ious (per image), by_source, fp_rate:
+    the share of all background pixels called person)."""
     was_training = net.training
     net.eval()
     ious, losses = [], []
+    false_pos, background = 0, 0
     with torch.no_grad():
         for s in range(0, len(valset), batch):
             x = torch.from_numpy(valset.inputs[s:s + batch]).permute(0, 3, 1, 2)
@@ -59,7 +61,10 @@ def evaluate(net, valset, loss_fn=None, batch=16):
             masks = ops.mask_bytes(torch.sigmoid(logits))[:, 0].numpy()
             for k, m in enumerate(masks):
                 truth = valset.truth[s + k]
-                ious.append(iou(mask_to_still(m, truth.shape), truth))
+                pred = mask_to_still(m, truth.shape)
+                ious.append(iou(pred, truth))
+                false_pos += int(np.logical_and(pred, ~truth).sum())
+                background += int((~truth).sum())
     net.train(was_training)
     by_source = {}
     for stem, v in zip(valset.stems, ious):
@@ -68,5 +73,6 @@ def evaluate(net, valset, loss_fn=None, batch=16):
         "mean_iou": float(np.mean(ious)),
         "loss": float(np.sum(losses) / len(valset)) if losses else float("nan"),
         "ious": ious,
+        "fp_rate": false_pos / max(1, background),
         "by_source": {k: float(np.mean(v)) for k, v in sorted(by_source.items())},
     }

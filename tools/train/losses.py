@@ -35,7 +35,27 @@ def lovasz_hinge(logits, target):
     return torch.stack(out).mean()
 
 
-def segmentation_loss(logits, target, boundary_weight=4.0, lovasz_weight=0.0):
+# Second differences at the pixel pitch: a ramp or a flat region gives
+# nothing, a pattern alternating every pixel (what stride-2 transposed
+# convolutions leave when their four phases disagree) gives the most.
+_CHECKER_KERNELS = torch.tensor([
+    [[0, 0, 0], [0, 1, -1], [0, -1, 1]],
+    [[0, 0, 0], [1, -2, 1], [0, 0, 0]],
+    [[0, 1, 0], [0, -2, 0], [0, 1, 0]],
+], dtype=torch.float32).unsqueeze(1) / 4.0
+
+
+def checkerboard_energy(p):
+    """Per-pixel energy of the pixel-pitch alternation of a probability map
+    (N x 1 x H x W), inside its soft band (0.02 < p < 0.98) only: hard
+    edges are not touched, half-transparent regions must be smooth."""
+    d = F.conv2d(p, _CHECKER_KERNELS.to(p.dtype), padding=1)
+    band = ((p > 0.02) & (p < 0.98)).to(p.dtype)
+    return (d * d).sum(1, keepdim=True) * band, band
+
+
+def segmentation_loss(logits, target, boundary_weight=4.0, lovasz_weight=0.0,
+                      checker_weight=0.0):
     """logits, target: N x 1 x H x W; target in [0, 1]."""
     k = max(3, (target.shape[-1] // 48) | 1)   # about 7 px at 320 wide
     w = 1.0 + boundary_weight * boundary_band(target, k)
@@ -48,4 +68,7 @@ def segmentation_loss(logits, target, boundary_weight=4.0, lovasz_weight=0.0):
     loss = bce + dice.mean()
     if lovasz_weight > 0:
         loss = loss + lovasz_weight * lovasz_hinge(logits, target)
+    if checker_weight > 0:
+        energy, band = checkerboard_energy(p)
+        loss = loss + checker_weight * energy.sum() / (band.sum() + 1.0) * 100.0
     return loss

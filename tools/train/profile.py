@@ -36,7 +36,7 @@ def main():
     args = p.parse_args()
     torch.set_num_threads(args.threads)
     stills = data.Stills(data.read_list("train.txt")[::10])
-    backgrounds = data.Backgrounds()
+    backgrounds = data.Backdrops()
     rng = np.random.default_rng(0)
     net = TwinNet(train_form=True).to(memory_format=torch.channels_last)
     net.train()

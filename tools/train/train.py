@@ -75,6 +75,9 @@ def parse_args(argv=None):
     p.add_argument("--lovasz-weight", type=float, default=0.0,
                    help="weight of the Lovasz hinge (an IoU surrogate) added "
                         "to the BCE + Dice loss")
+    p.add_argument("--checker-weight", type=float, default=0.0,
+                   help="weight of the penalty on pixel-pitch alternation "
+                        "(grid texture) in the mask's soft band")
     p.add_argument("--hard", default="",
                    help="hard-example mining: a file of per-still scores from "
                         "python3 -m tools.train.hardness")
@@ -263,7 +266,7 @@ class Trainer:
                     state[k] = ck[k]
             if src != self.last and args.restart_schedule:
                 state.update(epoch=0, batch=0, step=args.warmup, seconds=0.0,
-                             fine=False, history=[])
+                             fine=False, history=[], best_iou=-1.0)
             self.log("resumed from", src, "epoch", state["epoch"], "batch",
                      state["batch"], "best", state["best_iou"])
         self.log("args", json.dumps(vars(args)))
@@ -272,13 +275,18 @@ class Trainer:
         args = self.args
         stems = data.training_stems(args.clip_frames)
         self.stills = data.Stills(stems, args.teacher_weight, args.teacher)
-        self.backgrounds = data.Backgrounds()
+        self.backgrounds = data.Backdrops()
         vw, vh = (int(v) for v in args.val_size.split("x"))
         val_stems = data.read_list("val.txt")
         self.valset = evaluate.ValSet(
             val_stems[:args.val_count] if args.val_count else val_stems, vw, vh)
+        # The hard-background frames (tools.train.hardval) when they exist.
+        hard_list = os.path.join(data.HARDVAL_CACHE, "list.txt")
+        self.hardset = evaluate.ValSet(data.read_list(hard_list), vw, vh) if (
+            os.path.exists(hard_list)) else None
         self.log("data", len(self.stills), "train stills,", len(self.backgrounds),
-                 "backgrounds,", len(self.valset), "val stills at", args.val_size)
+                 "backgrounds,", len(self.valset), "val stills at", args.val_size,
+                 "hard-background frames:", len(self.hardset) if self.hardset else 0)
 
     def checkpoint(self):
         extra = {"ema": self.ema.module.state_dict()} if self.ema is not None else {}
@@ -295,7 +303,8 @@ class Trainer:
             memory_format=torch.channels_last)
         tt = torch.from_numpy(t).unsqueeze(1)
         loss = losses.segmentation_loss(self.net(xt), tt,
-                                        lovasz_weight=self.args.lovasz_weight)
+                                        lovasz_weight=self.args.lovasz_weight,
+                                        checker_weight=self.args.checker_weight)
         self.opt.zero_grad(set_to_none=True)
         loss.backward()
         self.opt.step()
@@ -359,6 +368,7 @@ class Trainer:
         v0 = time.time()
         judged = self.ema.module if self.ema is not None else self.net
         res = evaluate.evaluate(judged, self.valset, losses.segmentation_loss)
+        hard = evaluate.evaluate(judged, self.hardset) if self.hardset else None
         state["seconds"] += time.time() - v0
         epoch = state["epoch"]
         state["epoch"], state["batch"] = epoch + 1, 0
@@ -366,16 +376,22 @@ class Trainer:
                "val_iou": res["mean_iou"], "by_source": res["by_source"],
                "sizes": DEPLOY_SIZES if state["fine"] else SMALL_SIZES,
                "minutes": minutes, "progress": round(progress(args, state), 4)}
+        # The score that picks the best weights: val.txt alone, or with the
+        # hard-background frames its mean with their IoU.
+        score = res["mean_iou"]
+        if hard is not None:
+            rec.update(hard_iou=hard["mean_iou"], hard_fp=hard["fp_rate"])
+            score = 0.5 * (res["mean_iou"] + hard["mean_iou"])
         state["history"].append(rec)
         self.log("EPOCH", json.dumps(rec))
-        if res["mean_iou"] > state["best_iou"]:
-            state["best_iou"] = res["mean_iou"]
+        if score > state["best_iou"]:
+            state["best_iou"] = score
             torch.save({"model": judged.state_dict(), "epoch": epoch,
-                        "val_iou": res["mean_iou"]},
+                        "val_iou": res["mean_iou"], "score": score},
                        os.path.join(args.run, "best.pt"))
             weights_io.write(os.path.join(args.run, "best_weights.bin"),
                              judged.folded_weights())
-            self.log("new best val IoU %.4f" % res["mean_iou"])
+            self.log("new best score %.4f (val IoU %.4f)" % (score, res["mean_iou"]))
         self.checkpoint()
 
 
