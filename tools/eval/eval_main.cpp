@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include <opencv2/imgcodecs.hpp>
+
 #include "matting/matting_frame.h"
 #include "tools/eval/eval_images.h"
 #include "tools/eval/eval_options.h"
@@ -68,6 +70,12 @@ int main(int argc, char** argv) {
     }
     const double iou = MaskIoU(mask.data(), truth.data(), mask.size());
     if (csv) std::fprintf(csv, "%s,%.6f\n", s.stem.c_str(), iou);
+    if (!opts.maskOut.empty()) {
+      // The module's own mask bytes, for figures beyond IoU (edges, soft band).
+      const cv::Mat m(img.height, img.width, CV_8UC1, mask.data());
+      if (!cv::imwrite(opts.maskOut + "/" + s.stem + ".png", m))
+        std::fprintf(stderr, "cannot write the mask of %s\n", s.stem.c_str());
+    }
     sum += iou;
     ++count;
   }

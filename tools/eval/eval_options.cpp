@@ -14,7 +14,7 @@ namespace {
 void Usage() {
   std::fprintf(stderr,
                "usage: tavro-eval --images DIR --masks DIR [--config JSON|FILE] "
-               "[--size WxH] [--csv FILE] [--list FILE] [--sequence]\n");
+               "[--size WxH] [--csv FILE] [--list FILE] [--mask-out DIR] [--sequence]\n");
 }
 
 bool ReadBool(const rapidjson::Document& d, const char* key, bool& out) {
@@ -61,6 +61,7 @@ bool ParseOptions(int argc, char** argv, EvalOptions& out) {
     if (a == "--images") ok = value(out.images);
     else if (a == "--masks") ok = value(out.masks);
     else if (a == "--csv") ok = value(out.csv);
+    else if (a == "--mask-out") ok = value(out.maskOut);
     else if (a == "--list") ok = value(out.list);
     else if (a == "--config") ok = sawConfig = value(config);
     else if (a == "--size") ok = value(size);

@@ -7,6 +7,7 @@ namespace tavro_eval {
 
 struct EvalOptions {
   std::string images, masks, csv, list;
+  std::string maskOut;  // folder that receives each mask as STEM.png
   bool sequence = false;
   int workWidth = 320, workHeight = 224;
   bool opticalFlow = false;  // stills: off unless the config asks
