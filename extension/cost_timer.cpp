@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <iomanip>
-#include <iostream>
+#include <sstream>
+
+#include "diagnostics/diagnostics.h"
 
 namespace tavro {
 
@@ -20,20 +22,12 @@ float CostTimer::elapsedMs() const {
   return static_cast<float>(NowNs() - startNs_) / 1000000.0f;
 }
 
-std::mutex& OutputMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
 void PrintCostLine(const std::string& name, float ms) {
-  std::lock_guard<std::mutex> lock(OutputMutex());
-  std::ostream& out = std::cout;
-  const std::ios_base::fmtflags flags = out.flags();
-  out << std::left << std::setw(40) << name;
-  out.flags(flags);
-  out << " cost:  " << std::left << std::setw(10) << ms;
-  out.flags(flags);
-  out << "ms" << std::endl;
+  // Composed on a stream of its own (default format: six significant
+  // digits), so no format flag reaches anyone else's output.
+  std::ostringstream line;
+  line << std::left << std::setw(40) << name << " cost:  " << std::setw(10) << ms << "ms";
+  tavro_diag::Line(line.str());
 }
 
 }  // namespace tavro

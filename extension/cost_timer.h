@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 namespace tavro {
@@ -21,14 +20,8 @@ class CostTimer {
   int64_t startNs_;
 };
 
-// Writes "<name padded to 40> cost:  <ms padded to 10>ms" and a flushed line
-// end; the stream's format flags are left as they were. Holds OutputMutex()
-// while it changes the stream's width and flags.
+// Writes "<name padded to 40> cost:  <ms padded to 10>ms" and a line end
+// through the module's diagnostics (standard output unless routed).
 void PrintCostLine(const std::string& name, float ms);
-
-// Taken by every writer of the module's standard-output lines, so that lines
-// of two streams (or of a warm-up thread) neither mix nor see each other's
-// format flags.
-std::mutex& OutputMutex();
 
 }  // namespace tavro

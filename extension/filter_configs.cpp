@@ -4,6 +4,7 @@
 
 #include <rapidjson/document.h>
 
+#include "extension/diagnostics_route.h"
 #include "extension/seg_video_filter.h"
 
 namespace tavro {
@@ -67,6 +68,10 @@ void SEGVideoFilter::applyConfigs(const char* json) {
     member.apply(config, it->value.GetBool());
     wrapper_->setConfig(config);
   }
+  // Our addition, looked at last: where the module's diagnostics go.
+  it = doc.FindMember("diagnostics_to_log");
+  if (it == doc.MemberEnd() || !it->value.IsBool()) return;
+  RouteDiagnosticsToHostLog(it->value.GetBool());
 }
 
 }  // namespace tavro

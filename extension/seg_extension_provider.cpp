@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "extension/diagnostics_route.h"
 #include "extension/ref_counted_object.h"
 #include "extension/seg_video_filter.h"
 
@@ -11,8 +12,9 @@ namespace tavro {
 void SEGExtensionProvider::setExtensionControl(
     tavro_rtc::ExtensionControl* control) {
   control_ = control;
+  RememberHostControl(control);
   if (control_)
-    control_->logMessage(1, "segmentation: sdk setExtensionControl for provider");
+    control_->logMessage(tavro_rtc::kLogInfo, "segmentation: sdk setExtensionControl for provider");
 }
 
 void SEGExtensionProvider::enumerateExtensions(
@@ -40,7 +42,7 @@ void SEGExtensionProvider::createVideoFilter(const char* name,
   if (!result) return;
   *result = nullptr;
   if (!name || std::strcmp(name, kExtensionName) != 0) return;
-  if (control_) control_->logMessage(1, "segmentation: createVideoFilter");
+  if (control_) control_->logMessage(tavro_rtc::kLogInfo, "segmentation: createVideoFilter");
   auto* filter = new (std::nothrow) RefCountedObject<SEGVideoFilter>();
   if (!filter) return;
   filter->addRef();

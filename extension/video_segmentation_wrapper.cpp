@@ -2,24 +2,17 @@
 
 #include <pthread.h>
 
-#include <cstring>
-#include <iostream>
 #include <system_error>
 
-#include "extension/cost_timer.h"
+#include "diagnostics/diagnostics.h"
 #include "extension/matting_adapter.h"
 
 namespace tavro {
 
 namespace {
-// One whole line under the output lock: the warm-up thread prints while a
-// video thread may be writing its cost line.
-void Say(const char* message) {
-  std::lock_guard<std::mutex> lock(OutputMutex());
-  std::cout.write(message, static_cast<std::streamsize>(std::strlen(message)));
-  std::cout.put('\n');
-  std::cout.flush();
-}
+// One whole line: the diagnostics keep the warm-up thread's lines apart from
+// a video thread's cost line.
+void Say(const char* message) { tavro_diag::Line(message); }
 }  // namespace
 
 VideoSegmentationWrapper::VideoSegmentationWrapper()

@@ -16,10 +16,12 @@ const char kHostUsage[] =
     "  --config JSON         value of the filter's \"configs\" property\n"
     "                        (default {\"enable\":true})\n"
     "  --frames N            stop after N frames\n"
-    "  --mask-out PATH       masks as a grey video (.y4m, .mp4 or .avi)\n"
-    "  --output PATH         frames after the filter (.y4m, .mp4 or .avi)\n"
+    "  --mask-out PATH       masks as a grey video (.y4m, .mp4 or .avi; - as --output)\n"
+    "  --output PATH         frames after the filter (.y4m, .mp4 or .avi; - for Y4M\n"
+    "                        on standard output)\n"
     "  --sheet PNG           contact sheet of sampled frames beside their masks\n"
     "  --stability           print \"flicker: F\" as the last line of stdout\n"
+    "  --log FILE            the module's diagnostic lines (default: standard error)\n"
     "  --warmup-wait MS      after the first frame, re-send it until a mask comes\n"
     "                        back or MS pass (default 5000; 0 = no wait)\n"
     "  --help                this text\n";
@@ -52,13 +54,14 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* o, std::string* error)
     } else if (a == "--stability") {
       o->stability = true;
     } else if (a == "--input" || a == "--module" || a == "--config" || a == "--mask-out" ||
-               a == "--output" || a == "--sheet") {
+               a == "--output" || a == "--sheet" || a == "--log") {
       if (!(v = value(a.c_str()))) return false;
       std::string* target = a == "--input" ? &o->input
                           : a == "--module" ? &o->modulePath
                           : a == "--config" ? &o->configs
                           : a == "--mask-out" ? &o->maskOut
-                          : a == "--output" ? &o->output : &o->sheet;
+                          : a == "--output" ? &o->output
+                          : a == "--log" ? &o->logPath : &o->sheet;
       *target = v;
     } else if (a == "--frames" || a == "--warmup-wait") {
       if (!(v = value(a.c_str()))) return false;

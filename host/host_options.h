@@ -12,6 +12,7 @@ struct HostOptions {
   std::string configs = "{\"enable\":true}";
   int maxFrames = -1;      // -1: all
   std::string maskOut, output, sheet;
+  std::string logPath;     // the module's lines; empty: standard error
   bool stability = false;
   int warmupWaitMs = 5000;
   bool help = false;

@@ -24,6 +24,27 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+// The module's log lines: its diagnostics as they are, to standard error or
+// the --log file; its set-up messages to standard error, marked. Standard
+// output stays free for --output -.
+bool RouteModuleLog(const std::string& path) {
+  static std::FILE* file = stderr;
+  if (!path.empty() && !(file = std::fopen(path.c_str(), "w"))) {
+    std::fprintf(stderr, "tavro-host: cannot write the log %s\n", path.c_str());
+    return false;
+  }
+  tavro_rtc::SetLogHandler([](int32_t level, const std::string& text) {
+    if (level == tavro_rtc::kLogDiagnostic) {
+      std::fprintf(file, "%s\n", text.c_str());
+      std::fflush(file);
+      return;
+    }
+    std::fprintf(stderr, "[host log %d] %s\n", level, text.c_str());
+    if (file != stderr) std::fprintf(file, "[host log %d] %s\n", level, text.c_str());
+  });
+  return true;
+}
+
 double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
@@ -117,7 +138,9 @@ cv::Mat HostRun::bokehColumn(const I420Image& original) {
 void HostRun::run() {
   int total = source_->total();
   if (opt_.maxFrames >= 0 && (total < 0 || opt_.maxFrames < total)) total = opt_.maxFrames;
-  ProgressBar progress(source_->hasKnownLength() ? total : 0);
+  // The bar shares standard error with the module's lines unless they go to
+  // a --log file; it is drawn only then.
+  ProgressBar progress(source_->hasKnownLength() && !opt_.logPath.empty() ? total : 0);
   I420Image frame;
   while ((opt_.maxFrames < 0 || frames_ < opt_.maxFrames) && source_->next(frame)) {
     const I420Image original = frames_ == 0 || !opt_.sheet.empty() ? frame : I420Image();
@@ -171,6 +194,7 @@ int main(int argc, char** argv) {
     std::fputs(kHostUsage, stdout);
     return 0;
   }
+  if (!RouteModuleLog(opt.logPath)) return 1;
   HostRun run(opt);
   if (!run.open()) return 1;
   run.run();

@@ -94,6 +94,10 @@ bool ModuleSession::open(const std::string& modulePath,
   }
   preferEfficiency_ = false;
   sawMask_ = false;
+  // The module's diagnostic lines go to the host's log (the SDK's log
+  // handler, level kLogDiagnostic), never into the host's standard output,
+  // which may carry video.
+  filter_->setProperty("configs", "{\"diagnostics_to_log\":true}");
   applyConfigs(configsJson);
   filter_->setEnabled(true);
   tavro_rtc::HostEventSink* sink = tavro_rtc::HostEventSink::Create(true);

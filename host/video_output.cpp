@@ -17,7 +17,7 @@ std::string Extension(const std::string& path) {
 
 VideoOutput::VideoOutput(std::string path, double fps, bool grey)
     : path_(std::move(path)), fps_(fps > 0 ? fps : 30.0), grey_(grey),
-      y4m_(Extension(path_) == ".y4m") {}
+      y4m_(path_ == "-" || Extension(path_) == ".y4m") {}
 
 VideoOutput::~VideoOutput() {
   if (cvWriter_.isOpened()) cvWriter_.release();

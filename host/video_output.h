@@ -1,5 +1,6 @@
 // One output video: colour frames or grey masks, written as Y4M (.y4m) or
-// through OpenCV's video writer (.mp4, .avi, ...). Opened on the first frame;
+// through OpenCV's video writer (.mp4, .avi, ...); "-" is Y4M on standard
+// output. Opened on the first frame;
 // later frames of another size are scaled to the first size.
 #pragma once
 

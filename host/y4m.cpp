@@ -91,7 +91,8 @@ bool Y4mWriter::open(const std::string& path, int width, int height, double fps,
                      bool mono) {
   close();
   if (width <= 0 || height <= 0) return false;
-  file_ = std::fopen(path.c_str(), "wb");
+  // "-" is standard output (never closed here, only flushed).
+  file_ = path == "-" ? stdout : std::fopen(path.c_str(), "wb");
   if (!file_) return false;
   width_ = width;
   height_ = height;
@@ -129,7 +130,10 @@ bool Y4mWriter::writeGrey(const uint8_t* pixels) {
 }
 
 void Y4mWriter::close() {
-  if (file_) std::fclose(file_);
+  if (file_ == stdout)
+    std::fflush(file_);
+  else if (file_)
+    std::fclose(file_);
   file_ = nullptr;
 }
 

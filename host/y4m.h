@@ -35,7 +35,8 @@ class Y4mReader {
 class Y4mWriter {
  public:
   ~Y4mWriter();
-  // mono: grey frames (writeGrey); otherwise colour frames (write).
+  // mono: grey frames (writeGrey); otherwise colour frames (write). A path
+  // of "-" writes to standard output.
   bool open(const std::string& path, int width, int height, double fps,
             bool mono);
   bool write(const I420Image& frame);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "diagnostics/diagnostics.h"
 #include "engine/x86/matting_net.h"
 #include "matting/background_blur.h"
 #include "matting/flow_fusion.h"
@@ -85,8 +86,7 @@ void MattingFrame::Init(int32_t width, int32_t height) {
   if (timing_) {
     RecordTiming("init end", false, false);
     const TimingEntry& e = CurrentTimingEntry();
-    std::printf("%s %f,", e.first.c_str(), e.second);
-    std::fflush(stdout);
+    tavro_diag::Printf("%s %f,", e.first.c_str(), e.second);
   }
 }
 
@@ -174,8 +174,7 @@ int32_t MattingFrame::ProcessFrame(const ImageDesc* desc, uint8_t* maskData,
   if (timing_) {
     RecordTiming("mask gf5x5", true, false);
     PrintTimingEntries();
-    std::printf("\n");
-    std::fflush(stdout);
+    tavro_diag::Write("\n");
   }
   return result;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "diagnostics/diagnostics.h"
 #include "matting/flow_fusion.h"
 #include "matting/matting_frame.h"
 #include "matting/skin_map.h"
@@ -41,15 +42,13 @@ void MattingFrame::StartMattingThread() {
   TavroRTCMP::ThreadWrapper* thread = TavroRTCMP::CreateThreadWrapper(
       &MattingThreadProc, this, kThreadPriorityAboveNormal, "MattingThread");
   if (!thread) {
-    std::printf("%s: No thread\n", kStartName);
-    std::fflush(stdout);
+    tavro_diag::Printf("%s: No thread\n", kStartName);
     return;
   }
   thread_.store(thread, std::memory_order_release);
   uint32_t id = 0;
   if (!thread->Start(id)) {
-    std::printf("%s: Could not start send thread\n", kStartName);
-    std::fflush(stdout);
+    tavro_diag::Printf("%s: Could not start send thread\n", kStartName);
     return;
   }
   threadRunning_ = true;

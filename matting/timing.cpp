@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "diagnostics/diagnostics.h"
+
 namespace TavroMatting {
 
 namespace {
@@ -59,7 +61,7 @@ const TimingEntry& CurrentTimingEntry() { return Record().current; }
 
 void PrintTimingEntries() {
   for (const TimingEntry& e : Record().entries)
-    std::printf("%s %f,", e.first.c_str(), e.second);
+    tavro_diag::Printf("%s %f,", e.first.c_str(), e.second);
 }
 
 void ClearTiming() {

@@ -4,7 +4,8 @@ set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config rapidjson-dev libyuv-dev
       libopencv-dev libgtest-dev libgmock-dev libbenchmark-dev
       libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
-      gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
+      gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+      gstreamer1.0-libav
       python-matplotlib-data)  # the last for the demo's photograph
 if [ "${1:-}" = "--python" ]; then
   pkgs+=(python3-torch python3-opencv python3-numpy)

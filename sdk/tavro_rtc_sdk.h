@@ -108,6 +108,13 @@ class EventSink : public RefCountInterface {
 
 class ExtensionProvider;
 
+// Levels of ExtensionControl::logMessage. The module's set-up messages come
+// with kLogInfo. Its diagnostic lines (cost lines, start-up lines, wrapper
+// messages) go to standard output unless a filter's "configs" sets
+// "diagnostics_to_log"; they then come here, one line each without its line
+// end, with kLogDiagnostic, from whichever thread wrote them.
+enum LogLevel : int32_t { kLogDiagnostic = 0, kLogInfo = 1 };
+
 // The host's extension control, obtained through ordinal 7. Not counted.
 class ExtensionControl {
  public:

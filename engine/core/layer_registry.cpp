@@ -1,6 +1,7 @@
 #include "engine/core/layer_registry.h"
 
-#include <iostream>
+#include "diagnostics/diagnostics.h"
+
 
 namespace TAVROMATTING {
 
@@ -12,7 +13,7 @@ std::map<std::string, LayerCreator>* LayerRegistry::Maps() {
 void LayerRegistry::Register(int kind, const std::string& type, LayerCreator creator) {
   if (kind < 0 || kind >= kKinds) return;
   auto& m = Maps()[kind];
-  if (m.count(type)) std::cout << "Layer type " << type << " already registered." << std::endl;
+  if (m.count(type)) tavro_diag::Line("Layer type " + type + " already registered.");
   m[type] = creator;
 }
 
@@ -28,7 +29,7 @@ Layer* LayerRegistry::Create(int kind, const LayerRecord& rec, TensorMap& blobs,
     auto it = m.find(type);
     if (it != m.end()) return it->second(rec, blobs, weights);
   }
-  std::cout << "Implementation not exists: [" << kind << "," << type << "]" << std::endl;
+  tavro_diag::Line("Implementation not exists: [" + std::to_string(kind) + "," + type + "]");
   return nullptr;
 }
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iostream>
 
+#include "diagnostics/diagnostics.h"
 #include "engine/core/layer_registry.h"
 #include "engine/core/scope_timer.h"
 
@@ -80,27 +80,25 @@ void Net::DumpOutputs(Layer* layer, const std::string& label) {
     Tensor copy;
     src->CopyTo(copy);
     const float* p = copy.data(kPlanarSource);
-    std::printf("%s output%d(n:%d, c:%d, h:%d, w:%d):\n", label.c_str(), int(k), int(src->n),
-                int(src->c), int(src->h), int(src->w));
+    tavro_diag::Printf("%s output%d(n:%d, c:%d, h:%d, w:%d):\n", label.c_str(), int(k),
+                       int(src->n), int(src->c), int(src->h), int(src->w));
     uint64_t total = copy.ElementCount();
     for (uint32_t r = dumpRowFirst; r < dumpRowEnd; ++r) {
       for (uint32_t x = 0; x < src->w; ++x) {
         uint64_t i = uint64_t(r) * src->w + x;
-        if (p && i < total) std::printf("%f,", p[i]);
+        if (p && i < total) tavro_diag::Printf("%f,", p[i]);
       }
-      std::printf("\n");
+      tavro_diag::Write("\n");
     }
   }
-  std::printf("\n");
-  std::fflush(stdout);
+  tavro_diag::Write("\n");
 }
 
 void Net::ReportFailure(const Layer* layer) {
   if (std::find(reportedFailures_.begin(), reportedFailures_.end(), layer) !=
       reportedFailures_.end())
     return;
-  std::fprintf(stderr, "layer %s (%s) forward failed\n", layer->name.c_str(),
-               layer->type.c_str());
+  tavro_diag::Line("layer " + layer->name + " (" + layer->type + ") forward failed");
   reportedFailures_.push_back(layer);
 }
 
@@ -131,8 +129,7 @@ bool Net::Run() {
       if (env->halfPrecision) layer->outputs[0]->HalfToFloat();
       float lo, hi;
       layer->UpdateRange(&lo, &hi);
-      std::printf("%s min max:%f, %f\n", label.c_str(), lo, hi);
-      std::fflush(stdout);
+      tavro_diag::Printf("%s min max:%f, %f\n", label.c_str(), lo, hi);
     }
     if (!async && dump &&
         std::find(dumpNames.begin(), dumpNames.end(), layer->name) != dumpNames.end())

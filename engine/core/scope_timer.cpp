@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <iomanip>
-#include <iostream>
+#include <sstream>
+
+#include "diagnostics/diagnostics.h"
 
 namespace TAVROMATTING {
 
@@ -20,10 +22,9 @@ float ScopeTimer::ElapsedMs() const { return float(double(NowNanoseconds() - sta
 
 void ScopeTimer::StopLayer() {
   float ms = ElapsedMs();
-  std::ios_base::fmtflags flags = std::cout.flags();
-  std::cout << std::left << std::setw(80) << name << " cost:  " << std::setw(10) << ms << "ms"
-            << std::endl;
-  std::cout.flags(flags);
+  std::ostringstream line;
+  line << std::left << std::setw(80) << name << " cost:  " << std::setw(10) << ms << "ms";
+  tavro_diag::Line(line.str());
   if (ms < minimum) minimum = ms;
   if (ms > maximum) maximum = ms;
   total += ms;
@@ -31,12 +32,16 @@ void ScopeTimer::StopLayer() {
 }
 
 ScopeTimer::~ScopeTimer() {
+  std::ostringstream line;
   if (printOnDestroy) {
-    std::cout << name << " cost:   " << ElapsedMs() << "ms" << std::endl;
+    line << name << " cost:   " << ElapsedMs() << "ms";
   } else if (printStats) {
-    std::cout << name << "--min cost: " << minimum << "ms," << " max cost: " << maximum << "ms,"
-              << " avg cost: " << (count ? total / count : 0.f) << "ms" << std::endl;
+    line << name << "--min cost: " << minimum << "ms," << " max cost: " << maximum << "ms,"
+         << " avg cost: " << (count ? total / count : 0.f) << "ms";
+  } else {
+    return;
   }
+  tavro_diag::Line(line.str());
 }
 
 }  // namespace TAVROMATTING

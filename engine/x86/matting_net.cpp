@@ -2,8 +2,8 @@
 #include "engine/x86/matting_net.h"
 
 #include <cstring>
-#include <iostream>
 
+#include "diagnostics/diagnostics.h"
 #include "engine/core/net.h"
 #include "engine/x86/run_env.h"
 #include "model/portrait_tables.h"
@@ -16,7 +16,7 @@ Net* CreateNet(int backendKind, int option) {
   const bool optionTwo = option == 2;
   (void)optionOne;
   (void)optionTwo;
-  std::cout << "create net start11!" << std::endl;
+  tavro_diag::Line("create net start11!");
   std::unique_ptr<core::RunEnv> env(new x86::RunEnv);
   return BuildNet(std::move(env), model::kPortraitWeightRecords, model::kPortraitWeightCount,
                   model::kPortraitLayerRecords, model::kPortraitLayerCount);

@@ -1,7 +1,7 @@
 #include "engine/x86/run_env.h"
 
-#include <iostream>
 
+#include "diagnostics/diagnostics.h"
 #include "engine/x86/cpu_info.h"
 
 namespace TAVROMATTING {
@@ -10,10 +10,10 @@ namespace x86 {
 RunEnv::RunEnv() {
   LinkLayerRegistrations();
   const CpuInfo& cpu = CpuInfo::Get();
-  std::cout << (cpu.HasAvx512f() ? "Support AVX512F!" : "Not support AVX512F!") << std::endl;
-  std::cout << (cpu.HasAvx2() ? "Support AVX2!" : "Not support AVX2!") << std::endl;
-  std::cout << (cpu.HasAvx() ? "Support AVX!" : "Not support AVX!") << std::endl;
-  std::cout << (cpu.HasF16c() ? "Support F16C!" : "Not support F16C!") << std::endl;
+  tavro_diag::Line(cpu.HasAvx512f() ? "Support AVX512F!" : "Not support AVX512F!");
+  tavro_diag::Line(cpu.HasAvx2() ? "Support AVX2!" : "Not support AVX2!");
+  tavro_diag::Line(cpu.HasAvx() ? "Support AVX!" : "Not support AVX!");
+  tavro_diag::Line(cpu.HasF16c() ? "Support F16C!" : "Not support F16C!");
 }
 
 }  // namespace x86

@@ -1,8 +1,8 @@
 #include "engine/x86/weight_file.h"
 
 #include <fstream>
-#include <iostream>
 
+#include "diagnostics/diagnostics.h"
 #include "engine/core/net.h"
 #include "model/portrait_tables.h"
 
@@ -12,14 +12,14 @@ bool BindWeightFile(Net* net, const std::string& path, std::vector<float>* stora
   if (!net || !storage) return false;
   std::ifstream f(path, std::ios::binary | std::ios::ate);
   if (!f) {
-    std::cout << "cannot open weight file " << path << std::endl;
+    tavro_diag::Line("cannot open weight file " + path);
     return false;
   }
   const std::streamoff bytes = f.tellg();
   const std::streamoff want = std::streamoff(model::kPortraitWeightBlobFloats) * 4;
   if (bytes != want) {
-    std::cout << "weight file " << path << " has " << bytes << " bytes, expected " << want
-              << std::endl;
+    tavro_diag::Line("weight file " + path + " has " + std::to_string(bytes) +
+                     " bytes, expected " + std::to_string(want));
     return false;
   }
   // 64-byte aligned start: over-allocate and offset.

@@ -584,6 +584,15 @@ static void gst_tavro_portrait_class_init(GstTavroPortraitClass* klass) {
 
   GST_DEBUG_CATEGORY_INIT(tavro_portrait_debug, "tavroportrait", 0,
                           "Tavro portrait segmentation");
+  // The module's lines (its sessions route them to the host's log) go to
+  // GST_DEBUG, so the element's standard output stays clean for the video:
+  // its diagnostics at debug level, its set-up messages at info level.
+  tavro_rtc::SetLogHandler([](int32_t level, const std::string& text) {
+    if (level == tavro_rtc::kLogDiagnostic)
+      GST_CAT_DEBUG(tavro_portrait_debug, "%s", text.c_str());
+    else
+      GST_CAT_INFO(tavro_portrait_debug, "%s", text.c_str());
+  });
   gst_type_mark_as_plugin_api(GST_TYPE_TAVRO_PORTRAIT_MODE, static_cast<GstPluginAPIFlags>(0));
 }
 

@@ -138,7 +138,12 @@ class RecordingControl final : public tavro_rtc::ExtensionControl {
   void recycleVideoCache() override {}
   void dumpVideoFrame() override {}
   void logMessage(int32_t level, const char* message) override {
+    std::lock_guard<std::mutex> lock(mutex);
     logs.push_back(std::to_string(level) + ":" + message);
+  }
+  size_t count() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return logs.size();
   }
   void fireEvent() override {}
   void registerProvider(const char* name,
@@ -146,6 +151,7 @@ class RecordingControl final : public tavro_rtc::ExtensionControl {
     names.push_back(name);
     if (provider) provider->release();
   }
+  std::mutex mutex;  // the module's threads may log
   std::vector<std::string> logs;
   std::vector<std::string> names;
 };

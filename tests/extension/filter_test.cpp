@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "extension/diagnostics_route.h"
 #include "extension/ref_counted_object.h"
 #include "extension/seg_video_filter.h"
 #include "sdk/sdk_host.h"
@@ -129,6 +130,33 @@ TEST_F(FilterTest, WarmingFilterAttachesZeroMaskAndPrintsCostLine) {
   // Format flags were put back: later output is not padded or left-aligned.
   std::cout << std::setw(0) << 1.5 << '|' << 42;
   EXPECT_EQ(out.take(), "1.5|42");
+}
+
+// "diagnostics_to_log" sends the module's lines, whole and in order, to the
+// host's log (level kLogDiagnostic) and none to standard output; false
+// brings standard output back. Without a known control lines are dropped.
+TEST_F(FilterTest, DiagnosticsGoToTheHostLogWhenAsked) {
+  tavro_test::RecordingControl control;
+  tavro::RememberHostControl(&control);
+  filter->setProperty("configs", R"({"enable": true, "diagnostics_to_log": true})");
+  log.holdWarmup();
+  EXPECT_EQ(Push(8, 8), 0);
+  log.releaseWarmup();
+  ASSERT_TRUE(tavro_test::WaitFor([&] { return control.count() >= 3; }));
+  EXPECT_EQ(out.take(), "");
+  EXPECT_EQ(control.logs[0], "0:[VideoSegmentationWrapper::Process] resolution changed!");
+  EXPECT_TRUE(std::regex_match(control.logs[1], std::regex("0:Process {33} cost:  [0-9.e+-]+ *ms")))
+      << control.logs[1];
+  EXPECT_EQ(control.logs[2], "0:[VideoSegmentationWrapper::doWarmupAsync] warmuped!");
+
+  tavro::RememberHostControl(nullptr);
+  EXPECT_EQ(Push(8, 8), 0);
+  EXPECT_EQ(control.logs.size(), 3u);
+  EXPECT_EQ(out.take(), "");
+
+  filter->setProperty("configs", R"({"diagnostics_to_log": false})");
+  EXPECT_EQ(Push(8, 8), 0);
+  EXPECT_NE(out.take().find("Process"), std::string::npos);
 }
 
 TEST_F(FilterTest, ReadyFilterReadsContiguousI420) {
