@@ -9,7 +9,7 @@ const char kHostUsage[] =
     "usage: tavro-host (--demo | INPUT) [options]\n"
     "  INPUT                 a .y4m file, a video OpenCV can read (.mp4, .avi, ...),\n"
     "                        a folder of images, or webcam:N\n"
-    "  --demo                built-in synthetic clip (640x360, 60 frames)\n"
+    "  --demo                built-in synthetic clip (640x480, 90 frames)\n"
     "  --input PATH          same as INPUT\n"
     "  --module PATH         the module (default: ../lib/libtavro_segmentation_extension.so\n"
     "                        next to this program)\n"
@@ -19,11 +19,20 @@ const char kHostUsage[] =
     "  --mask-out PATH       masks as a grey video (.y4m, .mp4 or .avi; - as --output)\n"
     "  --output PATH         frames after the filter (.y4m, .mp4 or .avi; - for Y4M\n"
     "                        on standard output)\n"
+    "  --background WHAT     put the person over WHAT in --output: blur (the\n"
+    "                        background blurred), a colour (#RRGGBB, #AARRGGBB,\n"
+    "                        black, white, green, blue, grey), a picture (PNG\n"
+    "                        transparency shows the blur) or a video (looped)\n"
+    "  --blur-strength N     0-100 (default 50): sigma is N/100 of 1/12 the height\n"
+    "  --edge-feather PX     soften the person's edge over PX pixels (default 0)\n"
+    "  --mask-threshold N    mask value where the person begins (default 128)\n"
+    "  --mask-softness N     mask range of the fade around it (default 96)\n"
     "  --sheet PNG           contact sheet of sampled frames beside their masks\n"
     "  --stability           print \"flicker: F\" as the last line of stdout\n"
     "  --log FILE            the module's diagnostic lines (default: standard error)\n"
     "  --warmup-wait MS      after the first frame, re-send it until a mask comes\n"
     "                        back or MS pass (default 5000; 0 = no wait)\n"
+    "  --verbose             also show the video decoders' own messages\n"
     "  --help                this text\n";
 
 namespace {
@@ -63,14 +72,28 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* o, std::string* error)
                           : a == "--output" ? &o->output
                           : a == "--log" ? &o->logPath : &o->sheet;
       *target = v;
-    } else if (a == "--frames" || a == "--warmup-wait") {
+    } else if (a == "--background") {
+      if (!(v = value(a.c_str()))) return false;
+      o->background = v;
+    } else if (a == "--verbose") {
+      o->verbose = true;
+    } else if (a == "--frames" || a == "--warmup-wait" || a == "--blur-strength" ||
+               a == "--edge-feather" || a == "--mask-threshold" || a == "--mask-softness") {
       if (!(v = value(a.c_str()))) return false;
       int n;
-      if (!ParseInt(v, &n)) {
+      const int most = a == "--blur-strength" ? 100
+                     : a == "--frames" || a == "--warmup-wait" ? 1000000000 : 255;
+      if (!ParseInt(v, &n) || n > most) {
         *error = "bad number for " + a + ": " + v;
         return false;
       }
-      (a == "--frames" ? o->maxFrames : o->warmupWaitMs) = n;
+      int* target = a == "--frames" ? &o->maxFrames
+                  : a == "--warmup-wait" ? &o->warmupWaitMs
+                  : a == "--blur-strength" ? &o->composite.blurStrength
+                  : a == "--edge-feather" ? &o->composite.edgeFeather
+                  : a == "--mask-threshold" ? &o->composite.maskThreshold
+                  : &o->composite.maskSoftness;
+      *target = n;
     } else if (!a.empty() && a[0] == '-') {
       *error = "unknown option " + a;
       return false;

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "host/composite/compositor.h"
+
 namespace tavro_host {
 
 struct HostOptions {
@@ -15,6 +17,11 @@ struct HostOptions {
   std::string logPath;     // the module's lines; empty: standard error
   bool stability = false;
   int warmupWaitMs = 5000;
+  // --background: "blur", a colour, a picture or a video; empty: the
+  // module's own output.
+  std::string background;
+  CompositeSettings composite;
+  bool verbose = false;
   bool help = false;
 };
 

@@ -14,6 +14,7 @@
 #include "host/contact_sheet.h"
 #include "host/flicker_meter.h"
 #include "host/frame_source.h"
+#include "host/host_backdrop.h"
 #include "host/host_options.h"
 #include "host/module_session.h"
 #include "host/progress_bar.h"
@@ -75,6 +76,8 @@ class HostRun {
   std::string module_;
   ModuleSession session_, bokehSession_;
   std::unique_ptr<VideoOutput> maskOut_, frameOut_;
+  std::unique_ptr<HostBackdrop> backdrop_;
+  std::string runError_;
   ContactSheet sheet_;
   FlickerMeter flicker_;
   std::vector<uint8_t> mask_;
@@ -88,6 +91,13 @@ bool HostRun::open() {
   if (!source_) {
     std::fprintf(stderr, "tavro-host: %s\n", error.c_str());
     return false;
+  }
+  if (!opt_.background.empty()) {
+    backdrop_.reset(new HostBackdrop);
+    if (!backdrop_->open(opt_.background, opt_.composite, &error)) {
+      std::fprintf(stderr, "tavro-host: %s\n", error.c_str());
+      return false;
+    }
   }
   module_ = opt_.modulePath.empty() ? DefaultModulePath() : opt_.modulePath;
   if (!session_.open(module_, opt_.configs, &error)) {
@@ -146,6 +156,8 @@ void HostRun::run() {
     const I420Image original = frames_ == 0 || !opt_.sheet.empty() ? frame : I420Image();
     if (filterFrame(frame, original) == 0) ++processed_;
     if (mask_.size() != frame.lumaSize()) mask_.assign(frame.lumaSize(), 0);
+    // Until the network has answered the frame is shown as it is.
+    if (backdrop_ && session_.sawMask() && !backdrop_->apply(frame, mask_, &runError_)) break;
     if (maskOut_ && maskOut_->ok()) maskOut_->writeMask(mask_.data(), frame.width, frame.height);
     if (frameOut_ && frameOut_->ok()) frameOut_->writeFrame(frame);
     if (!opt_.sheet.empty())
@@ -162,6 +174,10 @@ int HostRun::finish() {
   session_.close();
   bokehSession_.close();
   int rc = 0;
+  if (!runError_.empty()) {
+    std::fprintf(stderr, "tavro-host: %s\n", runError_.c_str());
+    rc = 1;
+  }
   for (VideoOutput* out : {maskOut_.get(), frameOut_.get()}) {
     if (out && !out->ok()) {
       std::fprintf(stderr, "tavro-host: %s\n", out->error().c_str());

@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
+#include <libyuv/convert.h>
+#include <libyuv/convert_from.h>
 
-#include "extension/blend_i420.h"
+#include "host/backdrop_picture.h"
+#include "host/composite/compositor.h"
 #include "host/i420_image.h"
 #include "host/module_session.h"
 
@@ -24,8 +25,10 @@ namespace {
 
 constexpr char kModuleFile[] = "libtavro_segmentation_extension.so";
 
-// What the element gives downstream, fixed by the negotiated caps.
-enum class Output { kNone, kMask, kAlpha, kBokeh, kReplace };
+// What the element gives downstream, fixed by the negotiated caps: the
+// mask, the frame with the mask as alpha, the module's own bokeh, or the
+// frame over a new background (blur, colour, picture) composited here.
+enum class Output { kNone, kMask, kAlpha, kBokeh, kComposite };
 
 // Everything C++ lives here; the GObject instance holds a pointer to it.
 struct State {
@@ -40,6 +43,8 @@ struct State {
   std::string config;
   std::string module;
   std::string backgroundImage;
+  guint backgroundColor = 0;  // 0xAARRGGBB; alpha 0: none
+  tavro_host::CompositeSettings composite;
   guint warmupWaitMs = 0;
   guint serial = 1;
 
@@ -48,11 +53,15 @@ struct State {
   tavro_host::ModuleSession session;
   guint appliedSerial = 0;
   Output output = Output::kNone;
+  GstVideoFormat inFormat = GST_VIDEO_FORMAT_I420;
   bool waitForWarmup = false;
   std::vector<uint8_t> mask;
   std::vector<uint8_t> scratch;  // a tight copy of a frame for re-sending
-  tavro_host::I420Image background;
-  std::string backgroundLoaded;  // path the background was made from
+  std::vector<uint8_t> i420;     // an NV12 or YUY2 frame converted for the module
+  tavro_host::Compositor compositor;
+  cv::Mat picture;               // background-image as read
+  std::string pictureLoaded;     // its path
+  tavro_host::BackdropPicture backdrop;  // the picture at the frame's size
 };
 
 }  // namespace
@@ -74,19 +83,28 @@ enum {
   PROP_MODULE,
   PROP_BACKGROUND_IMAGE,
   PROP_WARMUP_WAIT,
+  PROP_BLUR_STRENGTH,
+  PROP_EDGE_FEATHER,
+  PROP_MASK_THRESHOLD,
+  PROP_MASK_SOFTNESS,
+  PROP_BACKGROUND_COLOR,
 };
 
 GType gst_tavro_portrait_mode_get_type(void) {
   static GType type = 0;
   static const GEnumValue values[] = {
-      {GST_TAVRO_PORTRAIT_MODE_AUTO, "Whatever downstream accepts: I420 bokeh (or "
-       "replace with background-image), then A420 alpha, then GRAY8 mask", "auto"},
+      {GST_TAVRO_PORTRAIT_MODE_AUTO, "Whatever downstream accepts: the input's format "
+       "with the background blurred (blur), then A420 alpha, then GRAY8 mask", "auto"},
       {GST_TAVRO_PORTRAIT_MODE_MASK, "GRAY8: the person mask alone", "mask"},
       {GST_TAVRO_PORTRAIT_MODE_ALPHA, "A420: the frame with the mask as alpha plane",
        "alpha"},
-      {GST_TAVRO_PORTRAIT_MODE_BOKEH, "I420: the background blurred", "bokeh"},
-      {GST_TAVRO_PORTRAIT_MODE_REPLACE, "I420: the background replaced by "
-       "background-image", "replace"},
+      {GST_TAVRO_PORTRAIT_MODE_BOKEH, "The input's format: the module's own bokeh",
+       "bokeh"},
+      {GST_TAVRO_PORTRAIT_MODE_REPLACE, "The input's format: the background replaced by "
+       "background-image or background-color", "replace"},
+      {GST_TAVRO_PORTRAIT_MODE_BLUR, "The input's format: the background blurred without "
+       "the person's colours (background-color or background-image go over the blur)",
+       "blur"},
       {0, nullptr, nullptr}};
   if (g_once_init_enter(&type)) {
     GType t = g_enum_register_static("GstTavroPortraitMode", values);
@@ -100,23 +118,30 @@ namespace {
 #define TAVRO_SIZES "width = (int) [ 1, max ], height = (int) [ 1, max ], " \
                     "framerate = (fraction) [ 0, max ]"
 
+#define TAVRO_IN_FORMATS "{ I420, NV12, YUY2 }"
+
 GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
     "sink", GST_PAD_SINK, GST_PAD_ALWAYS,
-    GST_STATIC_CAPS("video/x-raw, format = (string) I420, " TAVRO_SIZES));
+    GST_STATIC_CAPS("video/x-raw, format = (string) " TAVRO_IN_FORMATS ", " TAVRO_SIZES));
 GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
-    GST_STATIC_CAPS("video/x-raw, format = (string) { I420, A420, GRAY8 }, " TAVRO_SIZES));
+    GST_STATIC_CAPS("video/x-raw, format = (string) { I420, NV12, YUY2, A420, GRAY8 }, "
+                    TAVRO_SIZES));
+
+const char* const kInFormats[] = {"I420", "NV12", "YUY2"};
 
 State& StateOf(GstTavroPortrait* self) { return *self->state; }
 
-// Output formats a mode allows, most wanted first.
-std::vector<const char*> FormatsFor(GstTavroPortraitMode mode) {
+// Output formats a mode allows for an input format, most wanted first: the
+// picture modes keep the input's format.
+std::vector<const char*> FormatsFor(GstTavroPortraitMode mode, const char* in) {
   switch (mode) {
     case GST_TAVRO_PORTRAIT_MODE_MASK: return {"GRAY8"};
     case GST_TAVRO_PORTRAIT_MODE_ALPHA: return {"A420"};
     case GST_TAVRO_PORTRAIT_MODE_BOKEH:
-    case GST_TAVRO_PORTRAIT_MODE_REPLACE: return {"I420"};
-    default: return {"I420", "A420", "GRAY8"};
+    case GST_TAVRO_PORTRAIT_MODE_REPLACE:
+    case GST_TAVRO_PORTRAIT_MODE_BLUR: return {in};
+    default: return {in, "A420", "GRAY8"};
   }
 }
 
@@ -126,7 +151,7 @@ bool StructureAllows(const GstStructure* s, const char* format) {
   GValue want = G_VALUE_INIT;
   g_value_init(&want, G_TYPE_STRING);
   g_value_set_string(&want, format);
-  const bool ok = gst_value_can_intersect(v, &want);
+  const bool ok = gst_value_intersect(nullptr, v, &want);
   g_value_unset(&want);
   return ok;
 }
@@ -135,31 +160,37 @@ GstCaps* TransformCaps(GstBaseTransform* trans, GstPadDirection direction,
                        GstCaps* caps, GstCaps* filter) {
   GstTavroPortrait* self = GST_TAVRO_PORTRAIT(trans);
   StateOf(self).propertyMutex.lock();
-  const std::vector<const char*> formats = FormatsFor(StateOf(self).mode);
+  const GstTavroPortraitMode mode = StateOf(self).mode;
   StateOf(self).propertyMutex.unlock();
 
   GstCaps* result = gst_caps_new_empty();
   for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
     const GstStructure* s = gst_caps_get_structure(caps, i);
-    if (direction == GST_PAD_SINK) {
-      // One structure per format, in order of preference; the mask has no
-      // chroma to describe.
-      for (const char* format : formats) {
-        GstStructure* out = gst_structure_copy(s);
-        gst_structure_set(out, "format", G_TYPE_STRING, format, nullptr);
-        if (std::strcmp(format, "GRAY8") == 0)
-          gst_structure_remove_fields(out, "colorimetry", "chroma-site", nullptr);
-        result = gst_caps_merge_structure(result, out);
+    for (const char* in : kInFormats) {
+      const std::vector<const char*> formats = FormatsFor(mode, in);
+      if (direction == GST_PAD_SINK) {
+        if (!StructureAllows(s, in)) continue;
+        // One structure per format, in order of preference; a new format
+        // does not keep the input's chroma siting, the mask has no chroma.
+        for (const char* format : formats) {
+          GstStructure* out = gst_structure_copy(s);
+          gst_structure_set(out, "format", G_TYPE_STRING, format, nullptr);
+          if (std::strcmp(format, in) != 0)
+            gst_structure_remove_fields(out, "chroma-site", nullptr);
+          if (std::strcmp(format, "GRAY8") == 0)
+            gst_structure_remove_fields(out, "colorimetry", nullptr);
+          result = gst_caps_merge_structure(result, out);
+        }
+      } else {
+        const bool any = std::any_of(formats.begin(), formats.end(), [s](const char* f) {
+          return StructureAllows(s, f);
+        });
+        if (!any) continue;
+        GstStructure* sink = gst_structure_copy(s);
+        gst_structure_set(sink, "format", G_TYPE_STRING, in, nullptr);
+        gst_structure_remove_fields(sink, "colorimetry", "chroma-site", nullptr);
+        result = gst_caps_merge_structure(result, sink);
       }
-    } else {
-      const bool any = std::any_of(formats.begin(), formats.end(), [s](const char* f) {
-        return StructureAllows(s, f);
-      });
-      if (!any) continue;
-      GstStructure* in = gst_structure_copy(s);
-      gst_structure_set(in, "format", G_TYPE_STRING, "I420", nullptr);
-      gst_structure_remove_fields(in, "colorimetry", "chroma-site", nullptr);
-      result = gst_caps_merge_structure(result, in);
     }
   }
   if (filter) {
@@ -263,31 +294,28 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps* incaps, GstVideoInfo* in_info,
   State& st = StateOf(self);
   StateOf(self).propertyMutex.lock();
   const GstTavroPortraitMode mode = st.mode;
-  const bool haveImage = !st.backgroundImage.empty();
+  const bool haveBackdrop = !st.backgroundImage.empty() || (st.backgroundColor >> 24) != 0;
   StateOf(self).propertyMutex.unlock();
+  const GstVideoFormat in = GST_VIDEO_INFO_FORMAT(in_info);
+  const GstVideoFormat out = GST_VIDEO_INFO_FORMAT(out_info);
   Output output = Output::kNone;
-  switch (GST_VIDEO_INFO_FORMAT(out_info)) {
-    case GST_VIDEO_FORMAT_GRAY8: output = Output::kMask; break;
-    case GST_VIDEO_FORMAT_A420: output = Output::kAlpha; break;
-    case GST_VIDEO_FORMAT_I420:
-      output = mode == GST_TAVRO_PORTRAIT_MODE_REPLACE ||
-                       (mode == GST_TAVRO_PORTRAIT_MODE_AUTO && haveImage)
-                   ? Output::kReplace
-                   : Output::kBokeh;
-      break;
-    default: break;
-  }
+  if (out == GST_VIDEO_FORMAT_GRAY8) output = Output::kMask;
+  else if (out == GST_VIDEO_FORMAT_A420) output = Output::kAlpha;
+  else if (out == in)
+    output = mode == GST_TAVRO_PORTRAIT_MODE_BOKEH ? Output::kBokeh : Output::kComposite;
   if (output == Output::kNone) {
     GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("Unsupported output format."),
                       ("%" GST_PTR_FORMAT, outcaps));
     return FALSE;
   }
-  if (output == Output::kReplace && !haveImage) {
+  if (mode == GST_TAVRO_PORTRAIT_MODE_REPLACE && !haveBackdrop) {
     GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS,
-                      ("mode=replace needs a background-image."), (nullptr));
+                      ("mode=replace needs a background-image or a background-color."),
+                      (nullptr));
     return FALSE;
   }
   GST_INFO_OBJECT(self, "%" GST_PTR_FORMAT " -> %" GST_PTR_FORMAT, incaps, outcaps);
+  st.inFormat = in;
   if (output != st.output) {
     st.output = output;
     st.appliedSerial = 0;  // bokeh follows the output
@@ -295,37 +323,30 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps* incaps, GstVideoInfo* in_info,
   return TRUE;
 }
 
-// The background picture at the frame's size, loaded when the path or the
-// size changed. False with an element error when it cannot be read.
-bool PrepareBackground(GstTavroPortrait* self, int width, int height) {
+// The background picture at the frame's size, read when the path changed
+// and scaled when the size changed. False with an element error when it
+// cannot be read.
+bool PrepareBackdrop(GstTavroPortrait* self, int width, int height) {
   State& st = StateOf(self);
   StateOf(self).propertyMutex.lock();
   const std::string path = st.backgroundImage;
   StateOf(self).propertyMutex.unlock();
-  if (path == st.backgroundLoaded && st.background.width == width &&
-      st.background.height == height)
-    return true;
-  const cv::Mat picture = cv::imread(path, cv::IMREAD_COLOR);
-  if (picture.empty()) {
-    GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ,
-                      ("Cannot read the background image \"%s\".", path.c_str()), (nullptr));
-    return false;
+  if (path != st.pictureLoaded) {
+    st.picture = cv::Mat();
+    st.backdrop.set(cv::Mat(), 0, 0);
+    std::string error;
+    if (!path.empty() && !tavro_host::ReadPicture(path, &st.picture, &error)) {
+      GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ,
+                        ("Cannot read the background image \"%s\".", path.c_str()),
+                        ("%s", error.c_str()));
+      return false;
+    }
+    st.pictureLoaded = path;
   }
-  cv::Mat scaled;
-  cv::resize(picture, scaled, cv::Size(width, height), 0, 0, cv::INTER_AREA);
-  st.background = tavro_host::BgrToI420(scaled);
-  st.backgroundLoaded = path;
+  if (!st.picture.empty() &&
+      (st.backdrop.empty() || st.backdrop.width() != width || st.backdrop.height() != height))
+    st.backdrop.set(st.picture, width, height);
   return true;
-}
-
-void CopyPlane(const GstVideoFrame* in, int inPlane, GstVideoFrame* out, int outPlane) {
-  const int w = GST_VIDEO_FRAME_COMP_WIDTH(in, inPlane);
-  const int h = GST_VIDEO_FRAME_COMP_HEIGHT(in, inPlane);
-  const int is = GST_VIDEO_FRAME_PLANE_STRIDE(in, inPlane);
-  const int os = GST_VIDEO_FRAME_PLANE_STRIDE(out, outPlane);
-  const auto* src = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(in, inPlane));
-  auto* dst = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(out, outPlane));
-  for (int y = 0; y < h; ++y) std::memcpy(dst + size_t(y) * os, src + size_t(y) * is, w);
 }
 
 void WriteMask(const std::vector<uint8_t>& mask, int width, int height,
@@ -334,6 +355,69 @@ void WriteMask(const std::vector<uint8_t>& mask, int width, int height,
   auto* dst = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(out, plane));
   for (int y = 0; y < height; ++y)
     std::memcpy(dst + size_t(y) * stride, mask.data() + size_t(y) * width, width);
+}
+
+// The frame's I420 planes, chroma of (width + 1) / 2 x (height + 1) / 2 as
+// GStreamer lays them out, for the compositor.
+tavro_host::PlanarFrame PlanarOf(const tavro_host::PlaneSet& planes) {
+  tavro_host::PlanarFrame frame;
+  const int cw = (planes.width + 1) / 2, ch = (planes.height + 1) / 2;
+  for (int p = 0; p < 3; ++p)
+    frame.plane[p] = tavro_host::Plane{planes.data[p], p ? cw : planes.width,
+                                       p ? ch : planes.height, planes.stride[p]};
+  return frame;
+}
+
+// An NV12 or YUY2 frame as I420 planes in st.i420, for the module and the
+// compositor.
+tavro_host::PlaneSet ConvertToI420(State& st, GstVideoFrame* in) {
+  tavro_host::PlaneSet planes;
+  const int w = GST_VIDEO_FRAME_WIDTH(in), h = GST_VIDEO_FRAME_HEIGHT(in);
+  const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+  st.i420.resize(size_t(w) * h + 2 * size_t(cw) * ch);
+  planes.width = w;
+  planes.height = h;
+  planes.data[0] = st.i420.data();
+  planes.data[1] = planes.data[0] + size_t(w) * h;
+  planes.data[2] = planes.data[1] + size_t(cw) * ch;
+  planes.stride[0] = w;
+  planes.stride[1] = planes.stride[2] = cw;
+  const auto* p0 = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(in, 0));
+  const int s0 = GST_VIDEO_FRAME_PLANE_STRIDE(in, 0);
+  if (GST_VIDEO_FRAME_FORMAT(in) == GST_VIDEO_FORMAT_NV12) {
+    libyuv::NV12ToI420(p0, s0, static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(in, 1)),
+                       GST_VIDEO_FRAME_PLANE_STRIDE(in, 1), planes.data[0], planes.stride[0],
+                       planes.data[1], planes.stride[1], planes.data[2], planes.stride[2], w, h);
+  } else {
+    libyuv::YUY2ToI420(p0, s0, planes.data[0], planes.stride[0], planes.data[1],
+                       planes.stride[1], planes.data[2], planes.stride[2], w, h);
+  }
+  return planes;
+}
+
+// The I420 planes back into the NV12 or YUY2 output frame.
+void ConvertFromI420(const tavro_host::PlaneSet& planes, GstVideoFrame* out) {
+  const int w = planes.width, h = planes.height;
+  auto* p0 = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(out, 0));
+  const int s0 = GST_VIDEO_FRAME_PLANE_STRIDE(out, 0);
+  if (GST_VIDEO_FRAME_FORMAT(out) == GST_VIDEO_FORMAT_NV12) {
+    libyuv::I420ToNV12(planes.data[0], planes.stride[0], planes.data[1], planes.stride[1],
+                       planes.data[2], planes.stride[2], p0, s0,
+                       static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(out, 1)),
+                       GST_VIDEO_FRAME_PLANE_STRIDE(out, 1), w, h);
+  } else {
+    libyuv::I420ToYUY2(planes.data[0], planes.stride[0], planes.data[1], planes.stride[1],
+                       planes.data[2], planes.stride[2], p0, s0, w, h);
+  }
+}
+
+void CopyPlaneFrom(const tavro_host::PlaneSet& planes, int p, GstVideoFrame* out) {
+  const int w = p ? (planes.width + 1) / 2 : planes.width;
+  const int h = p ? (planes.height + 1) / 2 : planes.height;
+  const int os = GST_VIDEO_FRAME_PLANE_STRIDE(out, p);
+  auto* dst = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(out, p));
+  for (int y = 0; y < h; ++y)
+    std::memcpy(dst + size_t(y) * os, planes.data[p] + size_t(y) * planes.stride[p], w);
 }
 
 tavro_host::PlaneSet PlanesOf(GstVideoFrame* frame) {
@@ -393,53 +477,68 @@ int32_t RunModule(GstTavroPortrait* self, const tavro_host::PlaneSet& planes, bo
   return tavro_host::WaitForWarmup(resend, waitMs, st.mask, first);
 }
 
+// The frame over its new background, in place, once the network has
+// answered: until then the frame passes unchanged rather than showing the
+// background alone.
+void Composite(GstTavroPortrait* self, const tavro_host::PlaneSet& planes) {
+  State& st = StateOf(self);
+  const size_t area = size_t(planes.width) * planes.height;
+  if (st.mask.size() != area || !st.session.sawMask()) return;
+  tavro_host::Backdrop backdrop;
+  StateOf(self).propertyMutex.lock();
+  tavro_host::ArgbToYuva(st.backgroundColor, backdrop.colour);
+  const tavro_host::CompositeSettings settings = st.composite;
+  StateOf(self).propertyMutex.unlock();
+  if (!st.backdrop.empty()) {
+    backdrop.picture = &st.backdrop.planes();
+    backdrop.pictureAlpha = st.backdrop.alpha();
+  }
+  st.compositor.setSettings(settings);
+  st.compositor.composite(PlanarOf(planes), st.mask.data(), planes.width, backdrop);
+}
+
 GstFlowReturn TransformFrame(GstVideoFilter* filter, GstVideoFrame* in, GstVideoFrame* out) {
   GstTavroPortrait* self = GST_TAVRO_PORTRAIT(filter);
   State& st = StateOf(self);
   const int w = GST_VIDEO_FRAME_WIDTH(in), h = GST_VIDEO_FRAME_HEIGHT(in);
   const size_t area = size_t(w) * h;
+  const bool i420 = GST_VIDEO_FRAME_FORMAT(in) == GST_VIDEO_FORMAT_I420;
   ApplySettings(self);
 
   switch (st.output) {
-    case Output::kBokeh: {
-      // The module blurs in place: it works on the outgoing frame.
-      gst_video_frame_copy(out, in);
-      RunModule(self, PlanesOf(out), true);
+    case Output::kBokeh:
+    case Output::kComposite: {
+      if (st.output == Output::kComposite && !PrepareBackdrop(self, w, h)) return GST_FLOW_ERROR;
+      // Both work in place: on the outgoing frame, or on the converted copy.
+      tavro_host::PlaneSet planes;
+      if (i420) {
+        gst_video_frame_copy(out, in);
+        planes = PlanesOf(out);
+      } else {
+        planes = ConvertToI420(st, in);
+      }
+      if (st.output == Output::kBokeh) {
+        RunModule(self, planes, true);
+      } else {
+        RunModule(self, planes, false);
+        Composite(self, planes);
+      }
+      if (!i420) ConvertFromI420(planes, out);
       break;
     }
     case Output::kAlpha:
     case Output::kMask: {
-      RunModule(self, PlanesOf(in), false);
+      const tavro_host::PlaneSet planes = i420 ? PlanesOf(in) : ConvertToI420(st, in);
+      RunModule(self, planes, false);
       // No mask attached means the module was switched off by "config":
       // everything is kept.
       if (st.mask.size() != area) st.mask.assign(area, 255);
       if (st.output == Output::kAlpha) {
-        for (int p = 0; p < 3; ++p) CopyPlane(in, p, out, p);
+        for (int p = 0; p < 3; ++p) CopyPlaneFrom(planes, p, out);
         WriteMask(st.mask, w, h, out, 3);
       } else {
         WriteMask(st.mask, w, h, out, 0);
       }
-      break;
-    }
-    case Output::kReplace: {
-      if (!PrepareBackground(self, w, h)) return GST_FLOW_ERROR;
-      RunModule(self, PlanesOf(in), false);
-      // Until the network has answered once, the frame passes unchanged
-      // rather than showing the picture alone.
-      if (st.mask.size() != area || !st.session.sawMask()) {
-        gst_video_frame_copy(out, in);
-        break;
-      }
-      // The blend covers (w / 2) x (h / 2) chroma samples; an odd last
-      // column or row keeps the frame's own.
-      if (w % 2 || h % 2)
-        for (int p = 1; p < 3; ++p) CopyPlane(in, p, out, p);
-      tavro_host::PlaneSet src = PlanesOf(in), dst = PlanesOf(out);
-      tavro_host::I420Image& bg = st.background;
-      tavro::blendI420(src.data[0], src.stride[0], src.data[1], src.stride[1], src.data[2],
-                       src.stride[2], bg.y(), bg.width, bg.u(), bg.chromaWidth(), bg.v(),
-                       bg.chromaWidth(), st.mask.data(), w, dst.data[0], dst.stride[0],
-                       dst.data[1], dst.stride[1], dst.data[2], dst.stride[2], w, h);
       break;
     }
     case Output::kNone:
@@ -465,14 +564,15 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
     case PROP_PREFER_EFFICIENCY: st.preferEfficiency = g_value_get_boolean(value); break;
     case PROP_CONFIG: st.config = g_value_get_string(value) ? g_value_get_string(value) : ""; break;
     case PROP_MODULE: st.module = g_value_get_string(value) ? g_value_get_string(value) : ""; break;
-    case PROP_BACKGROUND_IMAGE: {
-      const std::string path = g_value_get_string(value) ? g_value_get_string(value) : "";
-      // In auto mode the image decides between bokeh and replacement.
-      renegotiate = st.mode == GST_TAVRO_PORTRAIT_MODE_AUTO && path.empty() != st.backgroundImage.empty();
-      st.backgroundImage = path;
+    case PROP_BACKGROUND_IMAGE:
+      st.backgroundImage = g_value_get_string(value) ? g_value_get_string(value) : "";
       break;
-    }
     case PROP_WARMUP_WAIT: st.warmupWaitMs = g_value_get_uint(value); break;
+    case PROP_BLUR_STRENGTH: st.composite.blurStrength = int(g_value_get_uint(value)); break;
+    case PROP_EDGE_FEATHER: st.composite.edgeFeather = int(g_value_get_uint(value)); break;
+    case PROP_MASK_THRESHOLD: st.composite.maskThreshold = int(g_value_get_uint(value)); break;
+    case PROP_MASK_SOFTNESS: st.composite.maskSoftness = int(g_value_get_uint(value)); break;
+    case PROP_BACKGROUND_COLOR: st.backgroundColor = g_value_get_uint(value); break;
     default:
       StateOf(self).propertyMutex.unlock();
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
@@ -498,6 +598,11 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
       g_value_set_string(value, st.backgroundImage.empty() ? nullptr : st.backgroundImage.c_str());
       break;
     case PROP_WARMUP_WAIT: g_value_set_uint(value, st.warmupWaitMs); break;
+    case PROP_BLUR_STRENGTH: g_value_set_uint(value, guint(st.composite.blurStrength)); break;
+    case PROP_EDGE_FEATHER: g_value_set_uint(value, guint(st.composite.edgeFeather)); break;
+    case PROP_MASK_THRESHOLD: g_value_set_uint(value, guint(st.composite.maskThreshold)); break;
+    case PROP_MASK_SOFTNESS: g_value_set_uint(value, guint(st.composite.maskSoftness)); break;
+    case PROP_BACKGROUND_COLOR: g_value_set_uint(value, st.backgroundColor); break;
     default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
   }
   StateOf(self).propertyMutex.unlock();
@@ -556,9 +661,38 @@ static void gst_tavro_portrait_class_init(GstTavroPortraitClass* klass) {
   g_object_class_install_property(
       gobject, PROP_BACKGROUND_IMAGE,
       g_param_spec_string("background-image", "Background image",
-                          "Picture put behind the person (mode=replace, or auto with I420 "
-                          "output); scaled to the frame",
+                          "Picture put behind the person (blur, replace and auto): scaled "
+                          "to the frame; its transparency shows the blur",
                           nullptr, flags));
+  const tavro_host::CompositeSettings defaults;
+  g_object_class_install_property(
+      gobject, PROP_BACKGROUND_COLOR,
+      g_param_spec_uint("background-color", "Background colour",
+                        "Colour put behind the person as 0xAARRGGBB (blur, replace and "
+                        "auto); AA below ff lets the blur show through, 0 = none",
+                        0, G_MAXUINT, 0, flags));
+  g_object_class_install_property(
+      gobject, PROP_BLUR_STRENGTH,
+      g_param_spec_uint("blur-strength", "Blur strength",
+                        "How strongly mode=blur blurs the background: sigma is this many "
+                        "hundredths of a twelfth of the frame height",
+                        0, 100, guint(defaults.blurStrength), flags));
+  g_object_class_install_property(
+      gobject, PROP_EDGE_FEATHER,
+      g_param_spec_uint("edge-feather", "Edge feather",
+                        "Soften the person's edge over this many pixels (blur, replace)",
+                        0, 255, guint(defaults.edgeFeather), flags));
+  g_object_class_install_property(
+      gobject, PROP_MASK_THRESHOLD,
+      g_param_spec_uint("mask-threshold", "Mask threshold",
+                        "Mask value (0-255) where the person begins (blur, replace)",
+                        0, 255, guint(defaults.maskThreshold), flags));
+  g_object_class_install_property(
+      gobject, PROP_MASK_SOFTNESS,
+      g_param_spec_uint("mask-softness", "Mask softness",
+                        "Width of the mask range over which the person fades in around "
+                        "mask-threshold (0 = a hard cut)",
+                        0, 255, guint(defaults.maskSoftness), flags));
   g_object_class_install_property(
       gobject, PROP_WARMUP_WAIT,
       g_param_spec_uint("warmup-wait", "Warm-up wait",

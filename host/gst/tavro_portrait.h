@@ -1,7 +1,8 @@
 // tavroportrait: a GStreamer video filter that hosts the segmentation module.
-// It takes I420 frames and gives, as negotiated or forced by "mode":
-//   I420  the frame with its background blurred (bokeh) or, with
-//         "background-image", replaced by that picture,
+// It takes I420, NV12 or YUY2 frames and gives, as negotiated or forced by
+// "mode":
+//   the input's format: the frame with its background blurred (blur, or
+//         the module's own bokeh) or replaced by a colour or a picture,
 //   A420  the frame unchanged plus the person mask as its alpha plane,
 //   GRAY8 the person mask alone (255 = person).
 #pragma once
@@ -22,6 +23,7 @@ typedef enum {
   GST_TAVRO_PORTRAIT_MODE_ALPHA,
   GST_TAVRO_PORTRAIT_MODE_BOKEH,
   GST_TAVRO_PORTRAIT_MODE_REPLACE,
+  GST_TAVRO_PORTRAIT_MODE_BLUR,
 } GstTavroPortraitMode;
 
 #define GST_TYPE_TAVRO_PORTRAIT_MODE (gst_tavro_portrait_mode_get_type())

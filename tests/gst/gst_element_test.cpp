@@ -15,6 +15,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "host/backdrop_picture.h"
 #include "host/frame_source.h"
 #include "host/gst/tavro_portrait.h"
 #include "host/i420_image.h"
@@ -42,15 +43,15 @@ std::vector<I420Image> DemoFrames(int count) {
   return frames;
 }
 
-std::string CapsFor(int w, int h) {
-  return "video/x-raw,format=I420,width=" + std::to_string(w) + ",height=" + std::to_string(h) +
+std::string CapsFor(int w, int h, const char* format = "I420") {
+  return std::string("video/x-raw,format=") + format + ",width=" + std::to_string(w) + ",height=" + std::to_string(h) +
          ",framerate=30/1";
 }
 
 GstHarness* Harness(const std::string& properties, int w, int h,
-                    const char* downstream = "video/x-raw") {
+                    const char* downstream = "video/x-raw", const char* format = "I420") {
   GstHarness* harness = gst_harness_new_parse(("tavroportrait " + properties).c_str());
-  gst_harness_set_src_caps_str(harness, CapsFor(w, h).c_str());
+  gst_harness_set_src_caps_str(harness, CapsFor(w, h, format).c_str());
   gst_harness_set_sink_caps_str(harness, downstream);
   return harness;
 }
@@ -72,6 +73,37 @@ GstFlowReturn Push(GstHarness* h, const I420Image& frame) {
         dst[y * GST_VIDEO_FRAME_PLANE_STRIDE(&vf, p) + x] =
             planes[p][std::min(y, th - 1) * tw + std::min(x, tw - 1)];
   }
+  gst_video_frame_unmap(&vf);
+  return gst_harness_push(h, buffer);
+}
+
+// Pushes an even-sized frame as NV12 or YUY2 (each chroma row twice), which
+// converts back to the same I420 frame.
+GstFlowReturn PushAs(GstHarness* h, const I420Image& frame, GstVideoFormat format) {
+  GstVideoInfo info;
+  gst_video_info_set_format(&info, format, frame.width, frame.height);
+  GstBuffer* buffer = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&info), nullptr);
+  GstVideoFrame vf;
+  gst_video_frame_map(&vf, &info, buffer, GST_MAP_WRITE);
+  auto* p0 = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&vf, 0));
+  const int s0 = GST_VIDEO_FRAME_PLANE_STRIDE(&vf, 0), cw = frame.chromaWidth();
+  for (int y = 0; y < frame.height; ++y)
+    for (int x = 0; x < frame.width; ++x) {
+      const uint8_t luma = frame.y()[y * frame.width + x];
+      const int c = (y / 2) * cw + x / 2;
+      if (format == GST_VIDEO_FORMAT_NV12) {
+        p0[y * s0 + x] = luma;
+        auto* uv = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&vf, 1)) +
+                   (y / 2) * GST_VIDEO_FRAME_PLANE_STRIDE(&vf, 1);
+        uv[(x / 2) * 2] = frame.u()[c];
+        uv[(x / 2) * 2 + 1] = frame.v()[c];
+      } else {
+        uint8_t* pair = p0 + y * s0 + (x / 2) * 4;
+        pair[(x % 2) * 2] = luma;
+        pair[1] = frame.u()[c];
+        pair[3] = frame.v()[c];
+      }
+    }
   gst_video_frame_unmap(&vf);
   return gst_harness_push(h, buffer);
 }
@@ -173,6 +205,52 @@ TEST(TavroPortraitModes, EachModeGivesItsPicture) {
       ASSERT_EQ(o, mask[i] ? f : g) << i;
     }
     ASSERT_TRUE(o >= std::min<int>(f, g) - 1 && o <= std::max<int>(f, g) + 1) << i;
+  }
+}
+
+// The new composite: with an opaque colour the background takes it
+// exactly and the person keeps the frame; the blur changes the background
+// only; bokeh stays the module's own, unlike the blur.
+TEST(TavroPortraitModes, BlurAndColourComposite) {
+  const I420Image frame = DemoFrames(1)[0];
+  const std::vector<uint8_t> mask = WarmOutput("mode=mask", frame).planes[0];
+  const Output green = WarmOutput("mode=blur background-color=0xff00ff00", frame);
+  const Output blur = WarmOutput("mode=blur", frame);
+  const Output bokeh = WarmOutput("mode=bokeh", frame);
+  ASSERT_EQ(green.format, "I420");
+  uint8_t g[4];
+  tavro_host::ArgbToYuva(0xff00ff00, g);
+  size_t changed = 0;
+  for (size_t i = 0; i < mask.size(); ++i) {
+    if (mask[i] == 0) ASSERT_EQ(green.planes[0][i], g[0]) << i;
+    if (mask[i] == 255) ASSERT_EQ(blur.planes[0][i], frame.y()[i]) << i;
+    changed += blur.planes[0][i] != frame.y()[i];
+  }
+  EXPECT_GT(changed, mask.size() / 10);
+  EXPECT_FALSE(blur.planes[0] == bokeh.planes[0]);
+}
+
+// Camera formats without videoconvert: NV12 and YUY2 give the mask I420
+// gives, and the picture modes keep the input's format.
+TEST(TavroPortraitCaps, Nv12AndYuy2GiveTheI420Mask) {
+  const I420Image frame = DemoFrames(1)[0];
+  const std::vector<uint8_t> mask = WarmOutput("mode=mask", frame).planes[0];
+  for (const auto& [format, name] : {std::pair{GST_VIDEO_FORMAT_NV12, "NV12"},
+                                     std::pair{GST_VIDEO_FORMAT_YUY2, "YUY2"}}) {
+    GstHarness* h = Harness("mode=mask warmup-wait=10000", frame.width, frame.height,
+                            "video/x-raw", name);
+    ASSERT_EQ(PushAs(h, frame, format), GST_FLOW_OK);
+    EXPECT_TRUE(Pull(h).planes[0] == mask) << name;
+    gst_harness_teardown(h);
+    for (const char* mode : {"mode=blur", "mode=bokeh", "mode=alpha"}) {
+      h = Harness(std::string(mode) + " warmup-wait=10000", frame.width, frame.height,
+                  "video/x-raw", name);
+      ASSERT_EQ(PushAs(h, frame, format), GST_FLOW_OK);
+      const Output out = Pull(h);
+      EXPECT_EQ(out.format, std::string(mode) == "mode=alpha" ? "A420" : name) << mode;
+      if (std::string(mode) == "mode=alpha") EXPECT_TRUE(out.planes[3] == mask) << name;
+      gst_harness_teardown(h);
+    }
   }
 }
 
