@@ -1,38 +1,18 @@
 // The filter's one property, "configs": a JSON object whose boolean members
-// switch the filter and edit the segmentation configuration.
+// (sdk/filter_settings.h) switch the filter and edit the segmentation
+// configuration.
 #include <cstring>
 
 #include <rapidjson/document.h>
 
 #include "extension/diagnostics_route.h"
 #include "extension/seg_video_filter.h"
+#include "sdk/filter_settings.h"
 
 namespace tavro {
 
 namespace {
-
 constexpr char kConfigsKey[] = "configs";
-
-// The members after "enable", in the order they are looked at, and the edit
-// each makes to the configuration.
-struct ConfigMember {
-  const char* name;
-  void (*apply)(SegmentationConfig& config, bool value);
-};
-
-const ConfigMember kConfigMembers[] = {
-    {"enable_media_filter",
-     [](SegmentationConfig& c, bool v) { c.enableMediaFilter = v ? 1 : 0; }},
-    {"enable_optical_flow",
-     [](SegmentationConfig& c, bool v) { c.enableOpticalFlow = v ? 1 : 0; }},
-    {"prefer_efficiency",
-     [](SegmentationConfig& c, bool v) {
-       c.netWidth = v ? 224 : 320;
-       c.netHeight = 224;
-     }},
-    {"bokeh", [](SegmentationConfig& c, bool v) { c.bokeh = v; }},
-};
-
 }  // namespace
 
 int32_t SEGVideoFilter::setProperty(const char* key, const char* value) {
@@ -53,25 +33,32 @@ void SEGVideoFilter::applyConfigs(const char* json) {
   doc.Parse<rapidjson::kParseIterativeFlag>(json);
   if (doc.HasParseError() || !doc.IsObject()) return;
 
-  // A member that is present but not a boolean stops the walk; what was
-  // applied before it stays applied.
-  auto it = doc.FindMember("enable");
-  if (it != doc.MemberEnd()) {
-    if (!it->value.IsBool()) return;
-    setEnabled(it->value.GetBool());
-  }
-  SegmentationConfig config = wrapper_->config();
-  for (const ConfigMember& member : kConfigMembers) {
-    it = doc.FindMember(member.name);
+  // The members in list order. One that is present but not a boolean stops
+  // the walk; what was applied before it stays applied. Every member after
+  // "enable" edits one copy of the configuration and hands the whole copy
+  // to the wrapper, so each call carries every edit made so far.
+  SegmentationConfig config;
+  bool copied = false;
+  for (const tavro_rtc::FilterSettingInfo& member : tavro_rtc::kFilterSettings) {
+    auto it = doc.FindMember(member.name);
     if (it == doc.MemberEnd()) continue;
     if (!it->value.IsBool()) return;
-    member.apply(config, it->value.GetBool());
+    const bool value = it->value.GetBool();
+    if (member.field == &tavro_rtc::FilterSettings::enable) {
+      setEnabled(value);
+      continue;
+    }
+    if (!copied) config = wrapper_->config();
+    copied = true;
+    config.settings.*member.field = value;
+    if (member.field == &tavro_rtc::FilterSettings::prefer_efficiency) {
+      config.netWidth = value ? 224 : 320;
+      config.netHeight = 224;
+    }
+    if (member.field == &tavro_rtc::FilterSettings::diagnostics_to_log)
+      RouteDiagnosticsToHostLog(value);
     wrapper_->setConfig(config);
   }
-  // Our addition, looked at last: where the module's diagnostics go.
-  it = doc.FindMember("diagnostics_to_log");
-  if (it == doc.MemberEnd() || !it->value.IsBool()) return;
-  RouteDiagnosticsToHostLog(it->value.GetBool());
 }
 
 }  // namespace tavro

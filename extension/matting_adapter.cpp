@@ -64,7 +64,7 @@ int32_t MattingAdapter::warmup() {
   if (blank.Make(inWidth_, inHeight_) && maskData) {
     const TavroMatting::MaskView mask{maskData.get(), outWidth_, outHeight_};
     const TavroMatting::MattingSettings settings{
-        netWidth_, netHeight_, reset_, enableOpticalFlow_, enableMediaFilter_};
+        netWidth_, netHeight_, reset_, tavro_rtc::UnpackFilterSettings(switches_)};
     result = TavroMatting::ProcessMattingFrame(matting_, &blank.image, &mask,
                                                &settings);
   }
@@ -85,7 +85,7 @@ int32_t MattingAdapter::process(FrameImage image, MaskBuffer& mask) {
   const bool first = firstFrame_;
   if (first) reset_ = 1;
   const TavroMatting::MattingSettings settings{
-      netWidth_, netHeight_, reset_, enableOpticalFlow_, enableMediaFilter_};
+      netWidth_, netHeight_, reset_, tavro_rtc::UnpackFilterSettings(switches_)};
   const int32_t r =
       TavroMatting::ProcessMattingFrame(matting_, &frame, &view, &settings);
   if (first) {
@@ -93,7 +93,7 @@ int32_t MattingAdapter::process(FrameImage image, MaskBuffer& mask) {
     firstFrame_ = false;
   }
 
-  if (bokeh_.load() && mask.data) {
+  if (settings.switches.bokeh && mask.data) {
     // The blend reads the mask as the frame's alpha: only a mask that covers
     // the frame can be used.
     const bool maskCoversFrame =
@@ -121,9 +121,7 @@ int32_t MattingAdapter::setConfig(SegmentationConfig config) {
   netWidth_ = config.netWidth;
   netHeight_ = config.netHeight;
   reset_ = config.reset;
-  enableOpticalFlow_ = config.enableOpticalFlow;
-  enableMediaFilter_ = config.enableMediaFilter;
-  bokeh_ = config.bokeh;
+  switches_ = tavro_rtc::PackFilterSettings(config.settings);
   return 0;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 #include "extension/matting_interface.h"
 
@@ -41,9 +42,8 @@ class MattingAdapter final : public MattingInterface {
   // call reads them once.
   std::atomic<int32_t> netWidth_{224}, netHeight_{224};
   std::atomic<int32_t> reset_{0};
-  std::atomic<int32_t> enableOpticalFlow_{1};
-  std::atomic<int32_t> enableMediaFilter_{0};
-  std::atomic<bool> bokeh_{false};
+  // The "configs" switches, packed (tavro_rtc::PackFilterSettings).
+  std::atomic<uint32_t> switches_{tavro_rtc::PackFilterSettings({})};
   TavroMatting::MattingFrame* matting_ = nullptr;  // owned
 };
 

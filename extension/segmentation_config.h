@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "sdk/filter_settings.h"
+
 namespace tavro {
 
 struct SegmentationConfig {
@@ -13,10 +15,10 @@ struct SegmentationConfig {
   int32_t outHeight = 0;
   int32_t netWidth = 320;
   int32_t netHeight = 224;
-  bool bokeh = false;
   int32_t reset = 0;
-  int32_t enableOpticalFlow = 1;
-  int32_t enableMediaFilter = 0;
+  // The "configs" switches (bokeh, enable_optical_flow, enable_media_filter,
+  // ...), one record from the filter to the matting pipeline.
+  tavro_rtc::FilterSettings settings;
 };
 
 }  // namespace tavro

@@ -72,10 +72,8 @@ int32_t VideoSegmentationWrapper::setConfig(SegmentationConfig newConfig) {
     configChanged_.exchange(true);
   config_.netWidth = newConfig.netWidth;
   config_.netHeight = newConfig.netHeight;
-  config_.bokeh = newConfig.bokeh;
   config_.reset = newConfig.reset;
-  config_.enableOpticalFlow = newConfig.enableOpticalFlow;
-  config_.enableMediaFilter = newConfig.enableMediaFilter;
+  config_.settings = newConfig.settings;
   return adapter_->setConfig(config());
 }
 

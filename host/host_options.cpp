@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sdk/filter_settings.h"
+
 namespace tavro_host {
 
 const char kHostUsage[] =
@@ -15,6 +17,8 @@ const char kHostUsage[] =
     "                        next to this program)\n"
     "  --config JSON         value of the filter's \"configs\" property\n"
     "                        (default {\"enable\":true})\n"
+    "  --set NAME=BOOL       one boolean \"configs\" member, applied after --config\n"
+    "                        (repeatable; NAME as in docs/CONFIGS.md)\n"
     "  --frames N            stop after N frames\n"
     "  --mask-out PATH       masks as a grey video (.y4m, .mp4 or .avi; - as --output)\n"
     "  --output PATH         frames after the filter (.y4m, .mp4 or .avi; - for Y4M\n"
@@ -41,6 +45,25 @@ bool ParseInt(const char* text, int* value) {
   const long v = std::strtol(text, &end, 10);
   if (!*text || *end || v < 0 || v > 1000000000L) return false;
   *value = static_cast<int>(v);
+  return true;
+}
+// Adds "NAME=true|false" to json (a "configs" object) when NAME is a member.
+bool AddSetting(const std::string& text, std::string* json, std::string* error) {
+  const size_t eq = text.find('=');
+  const std::string name = text.substr(0, eq), value = eq == std::string::npos ? "" : text.substr(eq + 1);
+  if (!tavro_rtc::FindFilterSetting(name.c_str())) {
+    *error = "--set: no \"configs\" member " + name + " (members:";
+    for (const tavro_rtc::FilterSettingInfo& member : tavro_rtc::kFilterSettings)
+      *error += std::string(" ") + member.name;
+    *error += ")";
+    return false;
+  }
+  if (value != "true" && value != "false") {
+    *error = "--set " + name + ": the value must be true or false";
+    return false;
+  }
+  *json = (json->empty() ? "{" : json->substr(0, json->size() - 1) + ",") + "\"" + name +
+          "\":" + value + "}";
   return true;
 }
 }  // namespace
@@ -77,6 +100,8 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* o, std::string* error)
       o->background = v;
     } else if (a == "--verbose") {
       o->verbose = true;
+    } else if (a == "--set") {
+      if (!(v = value(a.c_str())) || !AddSetting(v, &o->setsJson, error)) return false;
     } else if (a == "--frames" || a == "--warmup-wait" || a == "--blur-strength" ||
                a == "--edge-feather" || a == "--mask-threshold" || a == "--mask-softness") {
       if (!(v = value(a.c_str()))) return false;

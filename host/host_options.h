@@ -15,6 +15,9 @@ struct HostOptions {
   int maxFrames = -1;      // -1: all
   std::string maskOut, output, sheet;
   std::string logPath;     // the module's lines; empty: standard error
+  // --set NAME=BOOL members, as one "configs" object applied after configs
+  // (empty: none given).
+  std::string setsJson;
   bool stability = false;
   int warmupWaitMs = 5000;
   // --background: "blur", a colour, a picture or a video; empty: the

@@ -104,16 +104,19 @@ bool HostRun::open() {
     std::fprintf(stderr, "tavro-host: %s\n", error.c_str());
     return false;
   }
+  if (!opt_.setsJson.empty()) session_.setConfigs(opt_.setsJson);
   std::fprintf(stderr, "tavro-host: module %s, version %s\n", module_.c_str(),
                session_.version().c_str());
   if (!opt_.maskOut.empty())
     maskOut_.reset(new VideoOutput(opt_.maskOut, source_->fps(), true));
   if (!opt_.output.empty()) frameOut_.reset(new VideoOutput(opt_.output, source_->fps(), false));
   if (!opt_.sheet.empty()) {
-    if (bokehSession_.open(module_, opt_.configs, &error))
+    if (bokehSession_.open(module_, opt_.configs, &error)) {
+      if (!opt_.setsJson.empty()) bokehSession_.setConfigs(opt_.setsJson);
       bokehSession_.setConfigs("{\"bokeh\":true}");
-    else
+    } else {
       std::fprintf(stderr, "tavro-host: the sheet has no bokeh column: %s\n", error.c_str());
+    }
   }
   return true;
 }

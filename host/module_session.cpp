@@ -9,6 +9,7 @@
 #include <rapidjson/document.h>
 
 #include "host/module_library.h"
+#include "sdk/filter_settings.h"
 
 namespace tavro_host {
 
@@ -34,12 +35,12 @@ bool PreferEfficiencyAfter(const std::string& configsJson, bool current) {
   rapidjson::Document doc;
   doc.Parse(configsJson.c_str());
   if (doc.HasParseError() || !doc.IsObject()) return current;
-  for (const char* name : {"enable", "enable_media_filter", "enable_optical_flow",
-                           "prefer_efficiency"}) {
-    auto it = doc.FindMember(name);
+  // The filter's walk over the members, up to "prefer_efficiency".
+  for (const tavro_rtc::FilterSettingInfo& member : tavro_rtc::kFilterSettings) {
+    auto it = doc.FindMember(member.name);
     if (it == doc.MemberEnd()) continue;
     if (!it->value.IsBool()) return current;
-    if (std::strcmp(name, "prefer_efficiency") == 0) return it->value.GetBool();
+    if (member.field == &tavro_rtc::FilterSettings::prefer_efficiency) return it->value.GetBool();
   }
   return current;
 }

@@ -75,9 +75,8 @@ class ModuleSession {
 
 // Where "prefer_efficiency" ends up after the filter reads configsJson:
 // true or false when the member is reached and is a boolean, otherwise
-// unchanged (the filter reads "enable", "enable_media_filter",
-// "enable_optical_flow", "prefer_efficiency" in that order and stops at the
-// first member that is not a boolean).
+// unchanged (the filter reads the members in the order of
+// sdk/filter_settings.h and stops at the first that is not a boolean).
 bool PreferEfficiencyAfter(const std::string& configsJson, bool current);
 
 // The module warms its network up on a thread of its own after the first

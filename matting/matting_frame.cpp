@@ -112,15 +112,16 @@ void MattingFrame::ReleaseResources() {
 int32_t MattingFrame::Process(const ImageDesc* desc, uint8_t* maskData,
                               int32_t workWidth, int32_t workHeight,
                               int32_t reset, int32_t maskWidth,
-                              int32_t maskHeight, int32_t mediaFilter,
-                              int32_t opticalFlow) {
+                              int32_t maskHeight,
+                              const tavro_rtc::FilterSettings& switches) {
   if (timing_) RecordTiming("\nprocess start", false, true);
   if (workWidth < 1 || workHeight < 1 || workWidth > kMaxWorkSide ||
       workHeight > kMaxWorkSide || !maskData || !desc || maskWidth < 1 ||
       maskHeight < 1)
     return -1;
-  opticalFlow_ = opticalFlow != 0;
-  mediaFilter_ = mediaFilter != 0;
+  switches_ = switches;
+  opticalFlow_ = switches.enable_optical_flow;
+  mediaFilter_ = switches.enable_media_filter;
   try {
     if (workWidth != workWidth_ || workHeight != workHeight_ || needsInit_) {
       needsInit_ = true;
@@ -302,8 +303,7 @@ int32_t ProcessMattingFrame(MattingFrame* frame, const PlanarImage* image,
   try {
     return frame->Process(&desc, mask->data, settings->netWidth,
                           settings->netHeight, settings->reset, mask->width,
-                          mask->height, settings->enableMediaFilter,
-                          settings->enableOpticalFlow);
+                          mask->height, settings->switches);
   } catch (...) {
     return -1;
   }

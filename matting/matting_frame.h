@@ -51,9 +51,10 @@ class MattingFrame {
   // (Re)initialises for a work size. Bits 16..19 of width all set switch the
   // timing printout on.
   void Init(int32_t width, int32_t height);
+  // switches: the stream's "configs" settings for this frame.
   int32_t Process(const ImageDesc* desc, uint8_t* maskData, int32_t workWidth,
                   int32_t workHeight, int32_t reset, int32_t maskWidth,
-                  int32_t maskHeight, int32_t mediaFilter, int32_t opticalFlow);
+                  int32_t maskHeight, const tavro_rtc::FilterSettings& switches);
   // Writes a strongly blurred copy of src (format 9) into dst; returns 0, or
   // -1 when a scaling step could not get its memory (dst is then not fully
   // written).
@@ -152,7 +153,8 @@ class MattingFrame {
 
   bool firstFrame_ = true;
   bool needsInit_ = true;
-  bool opticalFlow_ = false, mediaFilter_ = false;
+  tavro_rtc::FilterSettings switches_;  // of the current frame
+  bool opticalFlow_ = false, mediaFilter_ = false;  // from switches_
   const ImageDesc* frameDesc_ = nullptr;
   bool timing_ = false;
 };

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "sdk/filter_settings.h"
+
 namespace TavroMatting {
 
 // One I420 frame: planes Y, U, V (chroma half width and half height).
@@ -20,13 +22,24 @@ struct MaskView {
   int32_t height;
 };
 
-// Per-call settings; non-zero means on for the last three.
+// Per-call settings: the network size, the reset request, and the stream's
+// "configs" switches as the host set them (enable_optical_flow,
+// enable_media_filter, ...).
 struct MattingSettings {
   int32_t netWidth;
   int32_t netHeight;
   int32_t reset;
-  int32_t enableOpticalFlow;
-  int32_t enableMediaFilter;
+  tavro_rtc::FilterSettings switches;
 };
+
+// Settings with the two switches the pipeline's callers most often choose;
+// the others keep their initial values.
+inline MattingSettings MakeMattingSettings(int32_t netWidth, int32_t netHeight, int32_t reset,
+                                           bool opticalFlow, bool mediaFilter) {
+  MattingSettings s{netWidth, netHeight, reset, {}};
+  s.switches.enable_optical_flow = opticalFlow;
+  s.switches.enable_media_filter = mediaFilter;
+  return s;
+}
 
 }  // namespace TavroMatting

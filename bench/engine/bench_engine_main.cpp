@@ -140,8 +140,8 @@ void BM_Filter1280x720(benchmark::State& state) {
   tavro_bench::ShiftedFrame a(1280, 720, 0), b(1280, 720, 6);
   std::vector<uint8_t> mask(size_t(1280) * 720);
   const MaskView view{mask.data(), 1280, 720};
-  const MattingSettings first{320, 224, 1, 1, 1};
-  const MattingSettings next{320, 224, 0, 1, 1};
+  const MattingSettings first = TavroMatting::MakeMattingSettings(320, 224, 1, true, true);
+  const MattingSettings next = TavroMatting::MakeMattingSettings(320, 224, 0, true, true);
   PlanarImage pa = a.Planar(), pb = b.Planar();
   tavro_bench::CaptureStdout([&] { ProcessMattingFrame(mf, &pa, &view, &first); });
   auto& times = g_times["filter 1280x720"];

@@ -24,8 +24,8 @@ void BM_Pipeline1280x720(benchmark::State& state) {
   tavro_bench::ShiftedFrame a(1280, 720, 0), b(1280, 720, 6);
   std::vector<uint8_t> mask(1280 * 720);
   const MaskView view{mask.data(), 1280, 720};
-  const MattingSettings first{320, 224, 1, flow, media};
-  const MattingSettings next{320, 224, 0, flow, media};
+  const MattingSettings first = TavroMatting::MakeMattingSettings(320, 224, 1, flow, media);
+  const MattingSettings next = TavroMatting::MakeMattingSettings(320, 224, 0, flow, media);
   PlanarImage pa = a.Planar(), pb = b.Planar();
   ProcessMattingFrame(mf, &pa, &view, &first);
   bool odd = false;

@@ -17,6 +17,7 @@
 #include "host/composite/compositor.h"
 #include "host/i420_image.h"
 #include "host/module_session.h"
+#include "sdk/filter_settings.h"
 
 GST_DEBUG_CATEGORY_STATIC(tavro_portrait_debug);
 #define GST_CAT_DEFAULT tavro_portrait_debug
@@ -37,9 +38,7 @@ struct State {
   // that the module must hear about.
   std::mutex propertyMutex;
   GstTavroPortraitMode mode = GST_TAVRO_PORTRAIT_MODE_AUTO;
-  bool opticalFlow = true;
-  bool mediaFilter = false;
-  bool preferEfficiency = false;
+  tavro_rtc::FilterSettings switches;  // those with a property are read
   std::string config;
   std::string module;
   std::string backgroundImage;
@@ -76,9 +75,6 @@ G_DEFINE_TYPE(GstTavroPortrait, gst_tavro_portrait, GST_TYPE_VIDEO_FILTER)
 enum {
   PROP_0,
   PROP_MODE,
-  PROP_OPTICAL_FLOW,
-  PROP_MEDIA_FILTER,
-  PROP_PREFER_EFFICIENCY,
   PROP_CONFIG,
   PROP_MODULE,
   PROP_BACKGROUND_IMAGE,
@@ -88,7 +84,17 @@ enum {
   PROP_MASK_THRESHOLD,
   PROP_MASK_SOFTNESS,
   PROP_BACKGROUND_COLOR,
+  // Then one boolean property per "configs" member that names one, with the
+  // id PROP_SETTING + its place in the list.
+  PROP_SETTING,
 };
+
+// The "configs" member behind a property id, or nullptr.
+static const tavro_rtc::FilterSettingInfo* SettingOf(guint id) {
+  if (id < PROP_SETTING || id >= PROP_SETTING + tavro_rtc::kFilterSettingCount) return nullptr;
+  const tavro_rtc::FilterSettingInfo& info = tavro_rtc::kFilterSettings[id - PROP_SETTING];
+  return info.property ? &info : nullptr;
+}
 
 GType gst_tavro_portrait_mode_get_type(void) {
   static GType type = 0;
@@ -206,12 +212,17 @@ GstCaps* TransformCaps(GstBaseTransform* trans, GstPadDirection direction,
 // The "configs" JSON for the current properties and output; the raw config
 // property follows and may override any member.
 std::string ConfigsJson(const State& st, Output output) {
-  const auto b = [](bool v) { return v ? "true" : "false"; };
-  std::string json = std::string("{\"enable\":true,\"enable_media_filter\":") +
-                     b(st.mediaFilter) + ",\"enable_optical_flow\":" + b(st.opticalFlow) +
-                     ",\"prefer_efficiency\":" + b(st.preferEfficiency) +
-                     ",\"bokeh\":" + b(output == Output::kBokeh) + "}";
-  return json;
+  tavro_rtc::FilterSettings values = st.switches;
+  values.enable = true;
+  values.bokeh = output == Output::kBokeh;
+  std::string json = "{";
+  for (const tavro_rtc::FilterSettingInfo& member : tavro_rtc::kFilterSettings) {
+    // The session routes the module's diagnostics itself.
+    if (member.field == &tavro_rtc::FilterSettings::diagnostics_to_log) continue;
+    if (json.size() > 1) json += ",";
+    json += std::string("\"") + member.name + "\":" + (values.*member.field ? "true" : "false");
+  }
+  return json + "}";
 }
 
 std::string FindModule(const std::string& given) {
@@ -559,9 +570,6 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
       st.mode = mode;
       break;
     }
-    case PROP_OPTICAL_FLOW: st.opticalFlow = g_value_get_boolean(value); break;
-    case PROP_MEDIA_FILTER: st.mediaFilter = g_value_get_boolean(value); break;
-    case PROP_PREFER_EFFICIENCY: st.preferEfficiency = g_value_get_boolean(value); break;
     case PROP_CONFIG: st.config = g_value_get_string(value) ? g_value_get_string(value) : ""; break;
     case PROP_MODULE: st.module = g_value_get_string(value) ? g_value_get_string(value) : ""; break;
     case PROP_BACKGROUND_IMAGE:
@@ -574,6 +582,10 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
     case PROP_MASK_SOFTNESS: st.composite.maskSoftness = int(g_value_get_uint(value)); break;
     case PROP_BACKGROUND_COLOR: st.backgroundColor = g_value_get_uint(value); break;
     default:
+      if (const tavro_rtc::FilterSettingInfo* setting = SettingOf(id)) {
+        st.switches.*setting->field = g_value_get_boolean(value);
+        break;
+      }
       StateOf(self).propertyMutex.unlock();
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
       return;
@@ -589,9 +601,6 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   StateOf(self).propertyMutex.lock();
   switch (id) {
     case PROP_MODE: g_value_set_enum(value, st.mode); break;
-    case PROP_OPTICAL_FLOW: g_value_set_boolean(value, st.opticalFlow); break;
-    case PROP_MEDIA_FILTER: g_value_set_boolean(value, st.mediaFilter); break;
-    case PROP_PREFER_EFFICIENCY: g_value_set_boolean(value, st.preferEfficiency); break;
     case PROP_CONFIG: g_value_set_string(value, st.config.empty() ? nullptr : st.config.c_str()); break;
     case PROP_MODULE: g_value_set_string(value, st.module.empty() ? nullptr : st.module.c_str()); break;
     case PROP_BACKGROUND_IMAGE:
@@ -603,7 +612,12 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     case PROP_MASK_THRESHOLD: g_value_set_uint(value, guint(st.composite.maskThreshold)); break;
     case PROP_MASK_SOFTNESS: g_value_set_uint(value, guint(st.composite.maskSoftness)); break;
     case PROP_BACKGROUND_COLOR: g_value_set_uint(value, st.backgroundColor); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
+    default:
+      if (const tavro_rtc::FilterSettingInfo* setting = SettingOf(id))
+        g_value_set_boolean(value, st.switches.*setting->field);
+      else
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+      break;
   }
   StateOf(self).propertyMutex.unlock();
 }
@@ -634,18 +648,14 @@ static void gst_tavro_portrait_class_init(GstTavroPortraitClass* klass) {
       gobject, PROP_MODE,
       g_param_spec_enum("mode", "Mode", "What the element outputs", GST_TYPE_TAVRO_PORTRAIT_MODE,
                         GST_TAVRO_PORTRAIT_MODE_AUTO, flags));
-  g_object_class_install_property(
-      gobject, PROP_OPTICAL_FLOW,
-      g_param_spec_boolean("optical-flow", "Optical flow",
-                           "Steady the mask over time with dense optical flow", TRUE, flags));
-  g_object_class_install_property(
-      gobject, PROP_MEDIA_FILTER,
-      g_param_spec_boolean("media-filter", "Media filter",
-                           "Skin-aware median filtering of the mask", FALSE, flags));
-  g_object_class_install_property(
-      gobject, PROP_PREFER_EFFICIENCY,
-      g_param_spec_boolean("prefer-efficiency", "Prefer efficiency",
-                           "Run the network at 224x224 instead of 320x224", FALSE, flags));
+  for (guint i = 0; i < tavro_rtc::kFilterSettingCount; ++i) {
+    const tavro_rtc::FilterSettingInfo& member = tavro_rtc::kFilterSettings[i];
+    if (!member.property) continue;
+    g_object_class_install_property(
+        gobject, PROP_SETTING + i,
+        g_param_spec_boolean(member.property, member.property, member.meaning, member.initial,
+                             flags));
+  }
   g_object_class_install_property(
       gobject, PROP_CONFIG,
       g_param_spec_string("config", "Config",

@@ -4,6 +4,7 @@
 #include <memory>
 #include <thread>
 
+#include "extension/diagnostics_route.h"
 #include "extension/ref_counted_object.h"
 #include "extension/seg_video_filter.h"
 #include "tests/extension/fakes.h"
@@ -38,9 +39,9 @@ class ConfigsTest : public ::testing::Test {
 
 TEST_F(ConfigsTest, DefaultsBeforeAnyProperty) {
   SegmentationConfig c = Config();
-  EXPECT_EQ(c.enableMediaFilter, 0);
-  EXPECT_EQ(c.enableOpticalFlow, 1);
-  EXPECT_FALSE(c.bokeh);
+  EXPECT_FALSE(c.settings.enable_media_filter);
+  EXPECT_TRUE(c.settings.enable_optical_flow);
+  EXPECT_FALSE(c.settings.bokeh);
   EXPECT_EQ(c.netWidth, 320);
   EXPECT_EQ(c.netHeight, 224);
   EXPECT_FALSE(filter->isEnabled());
@@ -59,16 +60,16 @@ TEST_F(ConfigsTest, EnableMustBeABoolean) {
 TEST_F(ConfigsTest, NonBooleanMemberStopsTheWalk) {
   EXPECT_EQ(Set(R"({"enable": true, "bokeh": "yes"})"), -1);
   EXPECT_TRUE(filter->isEnabled());
-  EXPECT_FALSE(Config().bokeh);
+  EXPECT_FALSE(Config().settings.bokeh);
   filter->setEnabled(false);
   // "enable" is looked at first, whatever the order in the text.
   EXPECT_EQ(Set(R"({"bokeh": true, "enable": "on"})"), -1);
   EXPECT_FALSE(filter->isEnabled());
-  EXPECT_FALSE(Config().bokeh);
+  EXPECT_FALSE(Config().settings.bokeh);
   // Earlier members stay applied when a later one is bad.
   EXPECT_EQ(Set(R"({"enable_media_filter": true, "prefer_efficiency": null, "bokeh": true})"), -1);
-  EXPECT_EQ(Config().enableMediaFilter, 1);
-  EXPECT_FALSE(Config().bokeh);
+  EXPECT_TRUE(Config().settings.enable_media_filter);
+  EXPECT_FALSE(Config().settings.bokeh);
   EXPECT_EQ(Config().netWidth, 320);
 }
 
@@ -84,11 +85,26 @@ TEST_F(ConfigsTest, EachMemberEditsItsField) {
                     "enable_media_filter": true, "other": 5})"), -1);
   EXPECT_EQ(log.setConfigCalls - before, 3) << "one setConfig per member";
   SegmentationConfig c = Config();
-  EXPECT_TRUE(c.bokeh);
-  EXPECT_EQ(c.enableOpticalFlow, 0);
-  EXPECT_EQ(c.enableMediaFilter, 1);
-  EXPECT_TRUE(log.lastConfig.bokeh) << "the last call carries every edit";
-  EXPECT_EQ(log.lastConfig.enableOpticalFlow, 0);
+  EXPECT_TRUE(c.settings.bokeh);
+  EXPECT_FALSE(c.settings.enable_optical_flow);
+  EXPECT_TRUE(c.settings.enable_media_filter);
+  EXPECT_TRUE(log.lastConfig.settings.bokeh) << "the last call carries every edit";
+  EXPECT_FALSE(log.lastConfig.settings.enable_optical_flow);
+}
+
+// Every member of the list after "enable" reaches the adapter's settings,
+// unchanged, from either value.
+TEST_F(ConfigsTest, EveryListedMemberReachesTheAdapter) {
+  for (const tavro_rtc::FilterSettingInfo& member : tavro_rtc::kFilterSettings) {
+    if (member.field == &tavro_rtc::FilterSettings::enable) continue;
+    for (bool value : {!member.initial, member.initial}) {
+      const std::string json = std::string("{\"") + member.name + "\": " + (value ? "true}" : "false}");
+      EXPECT_EQ(Set(json.c_str()), -1);
+      EXPECT_EQ(log.lastConfig.settings.*member.field, value) << json;
+      EXPECT_EQ(Config().settings.*member.field, value) << json;
+    }
+  }
+  tavro::RouteDiagnosticsToHostLog(false);
 }
 
 TEST_F(ConfigsTest, RefusedKeysAndDocuments) {
@@ -106,7 +122,7 @@ TEST_F(ConfigsTest, RefusedKeysAndDocuments) {
   const std::string deep(1000000, '[');  // must not exhaust the stack
   EXPECT_EQ(Set(deep.c_str()), -1);
   EXPECT_EQ(Set(" \t\r\n{\"bokeh\": false} \n"), -1);  // blanks around are fine
-  EXPECT_EQ(Config().bokeh, before.bokeh);
+  EXPECT_EQ(Config().settings.bokeh, before.settings.bokeh);
   EXPECT_EQ(log.setConfigCalls, 1);
 }
 
@@ -134,7 +150,7 @@ TEST_F(ConfigsTest, EditsFromTwoPropertyThreadsAreNotLost) {
       meet(2 * i + 2);
       if (first) {
         const SegmentationConfig c = Config();
-        if (c.enableMediaFilter != i % 2 || c.bokeh != (i % 2 == 1)) ++lost;
+        if (c.settings.enable_media_filter != (i % 2 == 1) || c.settings.bokeh != (i % 2 == 1)) ++lost;
       }
     }
   };

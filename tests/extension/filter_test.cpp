@@ -281,7 +281,7 @@ TEST_F(FilterTest, PropertyAndStartCallsDuringFrames) {
   filter->setProperty("configs", "{\"bokeh\":true,\"prefer_efficiency\":true}");
   const tavro::SegmentationConfig c =
       static_cast<SEGVideoFilter*>(filter)->wrapper().config();
-  EXPECT_TRUE(c.bokeh);
+  EXPECT_TRUE(c.settings.bokeh);
   EXPECT_EQ(c.netWidth, 224);
 }
 

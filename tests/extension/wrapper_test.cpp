@@ -169,12 +169,12 @@ TEST_F(WrapperTest, SwitchChangeDoesNotReinitButNetworkSizeDoes) {
   EXPECT_EQ(Run(64, 48), 1);
   FinishWarmup(kWarmed);
   SegmentationConfig c = wrapper->config();
-  c.enableOpticalFlow = 0;
+  c.settings.enable_optical_flow = false;
   c.inWidth = 999;  // frame sizes are not taken from the caller
   wrapper->setConfig(c);
   EXPECT_EQ(wrapper->config().inWidth, 64);
-  EXPECT_EQ(wrapper->config().enableOpticalFlow, 0);
-  EXPECT_EQ(log.lastConfig.enableOpticalFlow, 0);
+  EXPECT_EQ(wrapper->config().settings.enable_optical_flow, 0);
+  EXPECT_FALSE(log.lastConfig.settings.enable_optical_flow);
   EXPECT_EQ(Run(64, 48), 0);
   EXPECT_EQ(log.initCalls, 1);
 

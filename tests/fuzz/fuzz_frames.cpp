@@ -59,9 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       {stride[0], stride[1], stride[2]}};
   std::vector<uint8_t> mask(maskW > 0 && maskH > 0 ? size_t(maskW) * maskH : 0);
   const TavroMatting::MaskView view{mask.empty() ? nullptr : mask.data(), maskW, maskH};
-  const TavroMatting::MattingSettings settings{work[0], work[1], int32_t(switches & 1),
-                                               int32_t((switches >> 1) & 1),
-                                               int32_t((switches >> 2) & 1)};
+  const TavroMatting::MattingSettings settings = TavroMatting::MakeMattingSettings(
+      work[0], work[1], int32_t(switches & 1), (switches >> 1) & 1, (switches >> 2) & 1);
   TavroMatting::ProcessMattingFrame(frame, &image, &view, &settings);
   // The blur's fixed-size filter costs more than the rest of an input, and
   // only its plane descriptors vary: one input in four is enough.

@@ -98,9 +98,16 @@ TEST(HostOptions, ParsesAndRefuses) {
   EXPECT_EQ(o.maxFrames, 12);
   EXPECT_EQ(o.configs, "{}");
   EXPECT_TRUE(o.stability);
+  HostOptions sets;
+  ASSERT_TRUE(parse({"--demo", "--set", "bokeh=true", "--set", "enable_media_filter=false"},
+                    &sets, &e))
+      << e;
+  EXPECT_EQ(sets.setsJson, R"({"bokeh":true,"enable_media_filter":false})");
   for (std::vector<const char*> bad :
        {std::vector<const char*>{}, {"--demo", "x.y4m"}, {"--frames", "-3", "--demo"},
-        {"--demo", "--frames"}, {"--demo", "--bogus"}, {"a", "b"}}) {
+        {"--demo", "--frames"}, {"--demo", "--bogus"}, {"a", "b"},
+        {"--demo", "--set", "bokhe=true"}, {"--demo", "--set", "bokeh=1"},
+        {"--demo", "--set", "bokeh"}}) {
     HostOptions fresh;
     EXPECT_FALSE(parse(bad, &fresh, &e));
   }

@@ -20,7 +20,8 @@ inline std::vector<uint8_t> PipelineMask(tavro_host::I420Image frame, int netW) 
   std::vector<uint8_t> mask(frame.lumaSize());
   const MaskView view{mask.data(), w, h};
   for (int pass = 0; pass < 3; ++pass) {
-    const MattingSettings settings{netW, 224, pass == 0 ? 1 : 0, 0, 0};
+    const MattingSettings settings =
+        TavroMatting::MakeMattingSettings(netW, 224, pass == 0 ? 1 : 0, false, false);
     EXPECT_EQ(ProcessMattingFrame(matting, &image, &view, &settings), 0);
   }
   DestroyMattingFrame(matting);

@@ -94,7 +94,7 @@ TEST(MattingAdapter, BokehBlendsBlurredCopyBehindMaskAndDeliversOpaqueMask) {
   MattingAdapter bokeh;
   ASSERT_EQ(bokeh.init(w, h, w, h), 0);
   SegmentationConfig cfg;
-  cfg.bokeh = true;
+  cfg.settings.bokeh = true;
   cfg.netWidth = 320;
   bokeh.setConfig(cfg);
   I420Frame frame = original;
@@ -111,8 +111,8 @@ TEST(MattingAdapter, BokehOnOnePixelWideFrame) {
   MattingAdapter a;
   ASSERT_EQ(a.init(1, 8, 1, 8), 0);
   SegmentationConfig cfg;
-  cfg.bokeh = true;
-  cfg.enableMediaFilter = 1;
+  cfg.settings.bokeh = true;
+  cfg.settings.enable_media_filter = true;
   a.setConfig(cfg);
   EXPECT_EQ(a.warmup(), 0);
   I420Frame frame(1, 8);
@@ -126,7 +126,7 @@ TEST(MattingAdapter, BokehWithMaskSmallerThanFrameLeavesPixels) {
   MattingAdapter a;
   ASSERT_EQ(a.init(64, 48, 32, 24), 0);
   SegmentationConfig cfg;
-  cfg.bokeh = true;
+  cfg.settings.bokeh = true;
   a.setConfig(cfg);
   I420Frame frame(64, 48), original(64, 48);
   std::vector<uint8_t> data;
@@ -148,7 +148,8 @@ TEST(MattingAdapter, ResetsThePipelineOnFirstFrameAfterInitAndWarmup) {
     std::vector<uint8_t> m(size_t(w) * h);
     const auto p = f.Planar();
     const TavroMatting::MaskView v{m.data(), w, h};
-    const TavroMatting::MattingSettings s{320, 224, reset, 1, 0};
+    const TavroMatting::MattingSettings s =
+        TavroMatting::MakeMattingSettings(320, 224, reset, true, false);
     EXPECT_EQ(TavroMatting::ProcessMattingFrame(ref, &p, &v, &s), 0);
     return m;
   };
@@ -182,9 +183,9 @@ TEST(MattingAdapter, SwitchesChangeWhileFramesRun) {
   std::thread property([&] {
     SegmentationConfig c;
     for (int i = 0; !done.load(); ++i) {
-      c.bokeh = i % 2 == 0;
-      c.enableOpticalFlow = i % 3 == 0;
-      c.enableMediaFilter = i % 5 == 0;
+      c.settings.bokeh = i % 2 == 0;
+      c.settings.enable_optical_flow = i % 3 == 0;
+      c.settings.enable_media_filter = i % 5 == 0;
       a.setConfig(c);
       std::this_thread::yield();
     }
@@ -198,7 +199,7 @@ TEST(MattingAdapter, SwitchesChangeWhileFramesRun) {
   done.store(true);
   property.join();
   SegmentationConfig bokeh;
-  bokeh.bokeh = true;
+  bokeh.settings.bokeh = true;
   a.setConfig(bokeh);
   MaskBuffer mask = MaskOf(data, 48, 32);
   EXPECT_EQ(a.process(Describe(frame), mask), 0);

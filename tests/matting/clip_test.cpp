@@ -47,8 +47,8 @@ TEST(ClipThroughPipeline, ThirtyFramesWithFlowAndMediaFilter) {
   if (stat(clip.c_str(), &st) != 0) GTEST_SKIP() << "clip not present: " << clip;
   tavro::MattingAdapter adapter;
   tavro::SegmentationConfig cfg;
-  cfg.enableOpticalFlow = 1;
-  cfg.enableMediaFilter = 1;
+  cfg.settings.enable_optical_flow = true;
+  cfg.settings.enable_media_filter = true;
   bool initialised = false;
   int processed = 0;
   std::vector<uint8_t> i420, mask;
@@ -64,7 +64,7 @@ TEST(ClipThroughPipeline, ThirtyFramesWithFlowAndMediaFilter) {
       initialised = true;
     }
     // The last frames also composite the blurred background.
-    cfg.bokeh = i >= 25;
+    cfg.settings.bokeh = i >= 25;
     adapter.setConfig(cfg);
     tavro::FrameImage img;
     img.width = w;
@@ -80,7 +80,7 @@ TEST(ClipThroughPipeline, ThirtyFramesWithFlowAndMediaFilter) {
     m.height = h;
     m.data = mask.data();
     ASSERT_EQ(adapter.process(img, m), 0) << "frame " << i;
-    if (cfg.bokeh) {
+    if (cfg.settings.bokeh) {
       for (uint8_t b : mask) ASSERT_EQ(b, 255);
     }
     ++processed;

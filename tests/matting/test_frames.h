@@ -36,7 +36,7 @@ struct I420Frame {
 
 inline TavroMatting::MattingSettings Settings(int w, int h, int reset, int flow,
                                               int media) {
-  return {w, h, reset, flow, media};
+  return TavroMatting::MakeMattingSettings(w, h, reset, flow != 0, media != 0);
 }
 
 }  // namespace matting_test
