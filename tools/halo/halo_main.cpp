@@ -59,7 +59,8 @@ std::vector<uint8_t> Mask(I420Image frame) {
   std::vector<uint8_t> mask(frame.lumaSize());
   const MaskView view{mask.data(), frame.width, frame.height};
   for (int pass = 0; pass < 3; ++pass) {
-    const MattingSettings settings{320, 224, pass == 0 ? 1 : 0, 1, 0};
+    const MattingSettings settings =
+        TavroMatting::MakeMattingSettings(320, 224, pass == 0 ? 1 : 0, true, false);
     ProcessMattingFrame(matting, &image, &view, &settings);
   }
   DestroyMattingFrame(matting);
