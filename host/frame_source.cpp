@@ -6,9 +6,12 @@
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "host/backdrop_picture.h"
 #include "host/demo_clip.h"
+#include "host/quiet_stderr.h"
 #include "host/y4m.h"
 
 namespace tavro_host {
@@ -51,27 +54,51 @@ class Y4mSource final : public FrameSource {
   bool next(I420Image& frame) override { return reader_.read(frame); }
   int total() const override { return total_; }
   double fps() const override { return reader_.fps(); }
+  std::string error() const override { return reader_.error(); }
 
  private:
   Y4mReader reader_;
   int total_ = -1;
 };
 
+// Video files and cameras through OpenCV. The decoders write their own
+// messages to standard error; unless verbose, they are kept out of the way
+// while OpenCV decodes, and the source says in one line what went wrong.
 class CaptureSource final : public FrameSource {
  public:
+  explicit CaptureSource(bool verbose) : verbose_(verbose) {}
   bool openFile(const std::string& path) {
+    QuietStderr quiet(!verbose_);
     if (!capture_.open(path)) return false;
     const double n = capture_.get(cv::CAP_PROP_FRAME_COUNT);
     total_ = n > 0 ? static_cast<int>(n) : -1;
     return true;
   }
-  bool openCamera(int index) { return capture_.open(index); }
+  bool openCamera(int index) {
+    QuietStderr quiet(!verbose_);
+    return capture_.open(index);
+  }
   bool next(I420Image& frame) override {
     cv::Mat bgr;
-    if (!capture_.read(bgr) || bgr.empty()) return false;
+    bool ok;
+    {
+      QuietStderr quiet(!verbose_);
+      ok = capture_.read(bgr) && !bgr.empty();
+    }
+    if (!ok) {
+      // A file that ends well before the length its header gives is cut
+      // short or damaged.
+      if (total_ > 0 && read_ + 2 < total_)
+        error_ = "frame " + std::to_string(read_ + 1) + " of " + std::to_string(total_) +
+                 " cannot be decoded: the video is cut short or damaged" +
+                 (verbose_ ? "" : " (--verbose shows the decoder's messages)");
+      return false;
+    }
+    ++read_;
     frame = BgrToI420(bgr);
     return true;
   }
+  std::string error() const override { return error_; }
   int total() const override { return total_; }
   double fps() const override {
     const double f = capture_.get(cv::CAP_PROP_FPS);
@@ -81,6 +108,9 @@ class CaptureSource final : public FrameSource {
  private:
   mutable cv::VideoCapture capture_;
   int total_ = -1;
+  int read_ = 0;
+  bool verbose_;
+  std::string error_;
 };
 
 class FolderSource final : public FrameSource {
@@ -102,19 +132,25 @@ class FolderSource final : public FrameSource {
     return true;
   }
   bool next(I420Image& frame) override {
-    while (index_ < files_.size()) {
-      cv::Mat bgr = cv::imread(files_[index_++], cv::IMREAD_COLOR);
-      if (bgr.empty()) continue;  // unreadable file: skip it
-      frame = BgrToI420(bgr);
-      return true;
+    if (index_ >= files_.size() || !error_.empty()) return false;
+    cv::Mat picture;
+    std::string why;
+    if (!ReadPicture(files_[index_], &picture, &why)) {
+      error_ = "frame " + std::to_string(index_ + 1) + ": " + why;
+      return false;
     }
-    return false;
+    ++index_;
+    if (picture.channels() == 4) cv::cvtColor(picture, picture, cv::COLOR_BGRA2BGR);
+    frame = BgrToI420(picture);
+    return true;
   }
   int total() const override { return static_cast<int>(files_.size()); }
+  std::string error() const override { return error_; }
 
  private:
   std::vector<std::string> files_;
   size_t index_ = 0;
+  std::string error_;
 };
 
 }  // namespace
@@ -123,15 +159,15 @@ std::unique_ptr<FrameSource> OpenDemoSource() {
   return std::unique_ptr<FrameSource>(new DemoSource);
 }
 
-std::unique_ptr<FrameSource> OpenFrameSource(const std::string& input,
-                                             std::string* error) {
+std::unique_ptr<FrameSource> OpenFrameSource(const std::string& input, std::string* error,
+                                             bool verbose) {
   if (input.compare(0, 7, "webcam:") == 0) {
     const std::string num = input.substr(7);
     if (num.empty() || !std::all_of(num.begin(), num.end(), ::isdigit)) {
       *error = "bad camera index in " + input;
       return nullptr;
     }
-    std::unique_ptr<CaptureSource> cam(new CaptureSource);
+    std::unique_ptr<CaptureSource> cam(new CaptureSource(verbose));
     if (!cam->openCamera(std::stoi(num))) {
       *error = "cannot open camera " + num;
       return nullptr;
@@ -153,9 +189,10 @@ std::unique_ptr<FrameSource> OpenFrameSource(const std::string& input,
     if (!y4m->open(input, error)) return nullptr;
     return y4m;
   }
-  std::unique_ptr<CaptureSource> video(new CaptureSource);
+  std::unique_ptr<CaptureSource> video(new CaptureSource(verbose));
   if (!video->openFile(input)) {
-    *error = "cannot decode " + input;
+    *error = "cannot decode " + input +
+             (verbose ? "" : " (--verbose shows the decoder's messages)");
     return nullptr;
   }
   return video;

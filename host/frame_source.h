@@ -17,6 +17,10 @@ class FrameSource {
   // Number of frames when known, else -1.
   virtual int total() const { return -1; }
   virtual double fps() const { return 30.0; }
+  // Why next() returned false when the input is damaged (a frame cut
+  // short, an image that cannot be read), naming the frame; "" at a clean
+  // end.
+  virtual std::string error() const { return ""; }
   // Whether progress can be shown (a file or folder of known length).
   bool hasKnownLength() const { return total() > 0; }
 };
@@ -25,7 +29,8 @@ class FrameSource {
 std::unique_ptr<FrameSource> OpenDemoSource();
 // Any other input: a .y4m file, a folder of images, "webcam:N", or a video
 // file OpenCV can decode. Null with *error set when it cannot be opened.
-std::unique_ptr<FrameSource> OpenFrameSource(const std::string& input,
-                                             std::string* error);
+// verbose: let the video decoders' own messages through.
+std::unique_ptr<FrameSource> OpenFrameSource(const std::string& input, std::string* error,
+                                             bool verbose = false);
 
 }  // namespace tavro_host

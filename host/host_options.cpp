@@ -1,6 +1,8 @@
 #include "host/host_options.h"
 
+#include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <cstring>
 
 #include "sdk/filter_settings.h"
@@ -130,6 +132,16 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* o, std::string* error)
     }
   }
   if (o->help) return true;
+  // OpenCV's writer would make a file of any name, but fills only these.
+  for (const std::string* path : {&o->output, &o->maskOut}) {
+    std::string ext = std::filesystem::path(*path).extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!path->empty() && *path != "-" && ext != ".y4m" && ext != ".mp4" && ext != ".avi") {
+      *error = (path == &o->output ? "--output " : "--mask-out ") + *path +
+               ": tavro-host writes .y4m, .mp4 or .avi (or - for Y4M on standard output)";
+      return false;
+    }
+  }
   if (o->demo == !o->input.empty()) {
     *error = o->demo ? "give either --demo or an input, not both" : "no input (or --demo)";
     return false;

@@ -11,6 +11,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "host/configs_check.h"
 #include "host/contact_sheet.h"
 #include "host/flicker_meter.h"
 #include "host/frame_source.h"
@@ -18,6 +19,7 @@
 #include "host/host_options.h"
 #include "host/module_session.h"
 #include "host/progress_bar.h"
+#include "host/quiet_stderr.h"
 #include "host/video_output.h"
 
 using namespace tavro_host;
@@ -87,7 +89,7 @@ class HostRun {
 
 bool HostRun::open() {
   std::string error;
-  source_ = opt_.demo ? OpenDemoSource() : OpenFrameSource(opt_.input, &error);
+  source_ = opt_.demo ? OpenDemoSource() : OpenFrameSource(opt_.input, &error, opt_.verbose);
   if (!source_) {
     std::fprintf(stderr, "tavro-host: %s\n", error.c_str());
     return false;
@@ -171,6 +173,8 @@ void HostRun::run() {
     progress.update(++frames_);
   }
   progress.finish();
+  if (runError_.empty() && !source_->error().empty())
+    runError_ = (opt_.demo ? std::string("--demo") : opt_.input) + ": " + source_->error();
 }
 
 int HostRun::finish() {
@@ -213,7 +217,13 @@ int main(int argc, char** argv) {
     std::fputs(kHostUsage, stdout);
     return 0;
   }
+  const std::string configsProblem = ConfigsProblem(opt.configs);
+  if (!configsProblem.empty()) {
+    std::fprintf(stderr, "tavro-host: --config: %s\n", configsProblem.c_str());
+    return 2;
+  }
   if (!RouteModuleLog(opt.logPath)) return 1;
+  if (!opt.verbose) QuietDecoderLogs();
   HostRun run(opt);
   if (!run.open()) return 1;
   run.run();

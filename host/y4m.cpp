@@ -65,23 +65,40 @@ bool Y4mReader::open(const std::string& path, std::string* error) {
 }
 
 bool Y4mReader::read(I420Image& frame) {
-  if (!file_) return false;
+  if (!file_ || !error_.empty()) return false;
+  const std::string where = "frame " + std::to_string(frames_ + 1);
   std::string line;
-  if (!ReadLine(file_, line, 4096) || line.compare(0, 5, "FRAME") != 0) return false;
+  if (!ReadLine(file_, line, 4096)) {
+    if (!line.empty() || !std::feof(file_)) error_ = where + ": cut short in its header";
+    return false;
+  }
+  if (line.compare(0, 5, "FRAME") != 0) {
+    error_ = where + ": no FRAME header";
+    return false;
+  }
   frame = I420Image(width_, height_);
-  if (std::fread(frame.y(), 1, frame.lumaSize(), file_) != frame.lumaSize()) return false;
+  const auto readAll = [&](uint8_t* dst, size_t n) {
+    const size_t got = std::fread(dst, 1, n, file_);
+    if (got != n)
+      error_ = where + ": cut short (" + std::to_string(got) + " of " + std::to_string(n) +
+               " bytes of a plane)";
+    return got == n;
+  };
+  if (!readAll(frame.y(), frame.lumaSize())) return false;
   if (mono_) {
     std::memset(frame.u(), 128, 2 * frame.chromaSize());
+    ++frames_;
     return true;
   }
   const int fw = (width_ + 1) / 2, fh = (height_ + 1) / 2;
   std::vector<uint8_t> plane(size_t(fw) * fh);
   for (uint8_t* dst : {frame.u(), frame.v()}) {
-    if (std::fread(plane.data(), 1, plane.size(), file_) != plane.size()) return false;
+    if (!readAll(plane.data(), plane.size())) return false;
     for (int r = 0; r < frame.chromaHeight(); ++r)
       std::memcpy(dst + size_t(r) * frame.chromaWidth(), plane.data() + size_t(r) * fw,
                   frame.chromaWidth());
   }
+  ++frames_;
   return true;
 }
 

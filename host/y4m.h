@@ -17,8 +17,11 @@ class Y4mReader {
   ~Y4mReader();
   // False with *error set when the file cannot be read as 4:2:0 or mono.
   bool open(const std::string& path, std::string* error);
-  // Next frame (mono frames get neutral chroma); false at the end.
+  // Next frame (mono frames get neutral chroma); false at the end, and on a
+  // frame that is cut short or has no FRAME header (error() says which).
   bool read(I420Image& frame);
+  // Why the last read failed ("" at a clean end of the file).
+  const std::string& error() const { return error_; }
 
   int width() const { return width_; }
   int height() const { return height_; }
@@ -30,6 +33,8 @@ class Y4mReader {
   int width_ = 0, height_ = 0;
   double fps_ = 30.0;
   bool mono_ = false;
+  int frames_ = 0;  // frames read so far
+  std::string error_;
 };
 
 class Y4mWriter {

@@ -15,6 +15,7 @@
 
 #include "host/backdrop_picture.h"
 #include "host/composite/compositor.h"
+#include "host/configs_check.h"
 #include "host/i420_image.h"
 #include "host/module_session.h"
 #include "sdk/filter_settings.h"
@@ -51,6 +52,7 @@ struct State {
   // thread, start and stop while it is not running.
   tavro_host::ModuleSession session;
   guint appliedSerial = 0;
+  std::string warnedConfig;  // the config value last warned about
   Output output = Output::kNone;
   GstVideoFormat inFormat = GST_VIDEO_FORMAT_I420;
   bool waitForWarmup = false;
@@ -456,7 +458,16 @@ void ApplySettings(GstTavroPortrait* self) {
   StateOf(self).propertyMutex.unlock();
   GST_DEBUG_OBJECT(self, "configs %s %s", json.c_str(), raw.c_str());
   st.session.setConfigs(json);
-  if (!raw.empty()) st.session.setConfigs(raw);
+  if (raw.empty()) return;
+  // The module ignores what it cannot use without a word; say what it is
+  // (once per change of the property), and hand it over all the same.
+  const std::string problem = tavro_host::ConfigsProblem(raw);
+  if (!problem.empty() && raw != st.warnedConfig) {
+    GST_ELEMENT_WARNING(self, LIBRARY, SETTINGS, ("config: %s", problem.c_str()),
+                        ("config=%s", raw.c_str()));
+  }
+  st.warnedConfig = problem.empty() ? "" : raw;
+  st.session.setConfigs(raw);
 }
 
 // Runs planes through the module. On the first frame with warmup-wait set,

@@ -9,6 +9,7 @@
 #include <gst/check/gstharness.h>
 
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -345,6 +346,65 @@ TEST(TavroPortraitErrors, MissingModuleAndPictureAreElementErrors) {
   gst_element_set_bus(h->element, bus);
   EXPECT_NE(Push(h, I420Image(64, 48)), GST_FLOW_OK);
   EXPECT_NE(errorText(bus).find("background-image"), std::string::npos);
+  gst_harness_teardown(h);
+}
+
+// A config the module would ignore without a word gives a warning on the
+// bus naming the problem; a good one gives none. A cut-short JPEG as
+// background is an error.
+TEST(TavroPortraitErrors, BadConfigWarnsAndCutPictureFails) {
+  const struct {
+    const char* config;
+    const char* says;
+  } cases[] = {{"{bad", "not JSON"},
+               {"{\"blur\":true}", "unknown configs key \"blur\""},
+               {"{\"bokeh\":\"yes\"}", "\"bokeh\" must be true or false"},
+               {"[1,2]", "must be an object"},
+               {"{\"enable_optical_flow\":false}", nullptr}};
+  for (const auto& c : cases) {
+    GstHarness* h = Harness("mode=mask", 64, 48);
+    GstBus* bus = gst_bus_new();
+    gst_element_set_bus(h->element, bus);
+    GstElement* element = gst_harness_find_element(h, "tavroportrait");
+    g_object_set(element, "config", c.config, nullptr);
+    gst_object_unref(element);
+    ASSERT_EQ(Push(h, I420Image(64, 48)), GST_FLOW_OK);
+    gst_buffer_unref(gst_harness_pull(h));
+    GstMessage* msg = gst_bus_pop_filtered(bus, GST_MESSAGE_WARNING);
+    if (!c.says) {
+      EXPECT_EQ(msg, nullptr) << c.config;
+    } else {
+      ASSERT_NE(msg, nullptr) << c.config;
+      GError* err = nullptr;
+      gst_message_parse_warning(msg, &err, nullptr);
+      EXPECT_NE(std::string(err->message).find(c.says), std::string::npos) << err->message;
+      g_error_free(err);
+    }
+    if (msg) gst_message_unref(msg);
+    gst_object_unref(bus);
+    gst_harness_teardown(h);
+  }
+
+  const std::string cut = ::testing::TempDir() + "tavro_cut.jpg";
+  std::vector<uchar> jpeg;
+  ASSERT_TRUE(cv::imencode(".jpg", cv::Mat(48, 64, CV_8UC3, cv::Scalar(9, 99, 199)), jpeg));
+  FILE* f = std::fopen(cut.c_str(), "wb");
+  std::fwrite(jpeg.data(), 1, jpeg.size() / 2, f);
+  std::fclose(f);
+  GstHarness* h = Harness("mode=blur background-image=" + cut, 64, 48);
+  GstBus* bus = gst_bus_new();
+  gst_element_set_bus(h->element, bus);
+  EXPECT_NE(Push(h, I420Image(64, 48)), GST_FLOW_OK);
+  GstMessage* msg = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+  ASSERT_NE(msg, nullptr);
+  GError* err = nullptr;
+  gchar* debug = nullptr;
+  gst_message_parse_error(msg, &err, &debug);
+  EXPECT_NE(std::string(debug ? debug : "").find("cut short"), std::string::npos);
+  g_error_free(err);
+  g_free(debug);
+  gst_message_unref(msg);
+  gst_object_unref(bus);
   gst_harness_teardown(h);
 }
 
