@@ -223,8 +223,12 @@ TEST(TavroPortraitModes, BlurAndColourComposite) {
   tavro_host::ArgbToYuva(0xff00ff00, g);
   size_t changed = 0;
   for (size_t i = 0; i < mask.size(); ++i) {
-    if (mask[i] == 0) ASSERT_EQ(green.planes[0][i], g[0]) << i;
-    if (mask[i] == 255) ASSERT_EQ(blur.planes[0][i], frame.y()[i]) << i;
+    if (mask[i] == 0) {
+      ASSERT_EQ(green.planes[0][i], g[0]) << i;
+    }
+    if (mask[i] == 255) {
+      ASSERT_EQ(blur.planes[0][i], frame.y()[i]) << i;
+    }
     changed += blur.planes[0][i] != frame.y()[i];
   }
   EXPECT_GT(changed, mask.size() / 10);
@@ -249,7 +253,9 @@ TEST(TavroPortraitCaps, Nv12AndYuy2GiveTheI420Mask) {
       ASSERT_EQ(PushAs(h, frame, format), GST_FLOW_OK);
       const Output out = Pull(h);
       EXPECT_EQ(out.format, std::string(mode) == "mode=alpha" ? "A420" : name) << mode;
-      if (std::string(mode) == "mode=alpha") EXPECT_TRUE(out.planes[3] == mask) << name;
+      if (std::string(mode) == "mode=alpha") {
+        EXPECT_TRUE(out.planes[3] == mask) << name;
+      }
       gst_harness_teardown(h);
     }
   }

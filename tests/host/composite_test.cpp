@@ -78,7 +78,9 @@ TEST(Composite, BlurKeepsThePersonOutOfTheBackground) {
   const Scene exact;
   const I420Image out = Composite(exact.frame, exact.mask);
   for (size_t i = 0; i < exact.mask.size(); ++i)
-    if (exact.mask[i] == 255) ASSERT_EQ(out.y()[i], exact.frame.y()[i]) << i;
+    if (exact.mask[i] == 255) {
+      ASSERT_EQ(out.y()[i], exact.frame.y()[i]) << i;
+    }
   const auto [ey, eu] = BackgroundError(exact, out, 1);
   EXPECT_LE(ey, 1);
   EXPECT_LE(eu, 1);
@@ -107,8 +109,12 @@ TEST(Composite, RampColourPictureAndFeather) {
   hard.maskThreshold = 100;
   const I420Image ramp = Composite(s.frame, mask, green), cut = Composite(s.frame, mask, green, hard);
   for (size_t i = 0; i < mask.size(); ++i) {
-    if (mask[i] < 80) ASSERT_EQ(ramp.y()[i], green.colour[0]) << i;
-    if (mask[i] > 176) ASSERT_EQ(ramp.y()[i], s.frame.y()[i]) << i;
+    if (mask[i] < 80) {
+      ASSERT_EQ(ramp.y()[i], green.colour[0]) << i;
+    }
+    if (mask[i] > 176) {
+      ASSERT_EQ(ramp.y()[i], s.frame.y()[i]) << i;
+    }
     ASSERT_EQ(cut.y()[i], mask[i] >= 100 ? s.frame.y()[i] : green.colour[0]) << i;
   }
   const I420Image all = Composite(s.frame, std::vector<uint8_t>(mask.size(), 0), green);
@@ -138,7 +144,9 @@ TEST(Composite, RampColourPictureAndFeather) {
   const uint8_t* row = f.y() + 80 * Scene::kW;
   for (int x = 0; x < Scene::kW; ++x) {
     const int d = std::min(std::abs(x - s.person.x), std::abs(x - (s.person.x + s.person.width)));
-    if (d > 3) ASSERT_EQ(row[x], s.mask[80 * Scene::kW + x] ? 230 : green.colour[0]) << x;
+    if (d > 3) {
+      ASSERT_EQ(row[x], s.mask[80 * Scene::kW + x] ? 230 : green.colour[0]) << x;
+    }
   }
   // Just outside, the frame's own grey shows through the green; just
   // inside, green shows in the person.
