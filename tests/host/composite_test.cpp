@@ -158,7 +158,7 @@ TEST(Composite, RampColourPictureAndFeather) {
 // frame and every blur strength: no reads or writes outside the planes
 // (checked under AddressSanitizer), an all-person mask keeps the frame.
 TEST(Composite, OddSizesAndPaddedRows) {
-  for (const auto [w, h] : {std::pair{33, 17}, {1, 1}, {2, 3}, {641, 361}}) {
+  for (const auto& [w, h] : {std::pair{33, 17}, {1, 1}, {2, 3}, {641, 361}}) {
     const int cw = (w + 1) / 2, ch = (h + 1) / 2, stride = w + 7, cstride = cw + 5;
     std::vector<uint8_t> y(size_t(stride) * h, 90), u(size_t(cstride) * ch, 100),
         v(size_t(cstride) * ch, 150);
