@@ -1,5 +1,7 @@
 #include "host/composite/compositor.h"
 
+#include "host/composite/pixel_rows.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -8,13 +10,6 @@
 namespace tavro_host {
 
 namespace {
-
-// dst = (front * a + back * (255 - a) + 255) >> 8: a = 255 keeps front,
-// a = 0 gives back exactly.
-void BlendRow(const uint8_t* front, const uint8_t* back, const uint8_t* a, uint8_t* dst, int n) {
-  for (int x = 0; x < n; ++x)
-    dst[x] = uint8_t((front[x] * a[x] + back[x] * (255 - a[x]) + 255) >> 8);
-}
 
 void BlendConstRow(uint8_t front, int opacity, const uint8_t* back, uint8_t* dst, int n) {
   for (int x = 0; x < n; ++x)
@@ -66,16 +61,8 @@ void Compositor::setSettings(const CompositeSettings& s) {
 
 void Compositor::makeAlpha(const uint8_t* mask, int maskStride, int w, int h) {
   alpha_[0].resize(size_t(w) * h);
-  weight_[0].resize(size_t(w) * h);
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* m = mask + size_t(y) * maskStride;
-    uint8_t* a = alpha_[0].data() + size_t(y) * w;
-    uint8_t* k = weight_[0].data() + size_t(y) * w;
-    for (int x = 0; x < w; ++x) {
-      a[x] = alphaLut_[m[x]];
-      k[x] = weightLut_[m[x]];
-    }
-  }
+  for (int y = 0; y < h; ++y)
+    MapMaskRow(mask + size_t(y) * maskStride, alphaLut_, alpha_[0].data() + size_t(y) * w, w);
 }
 
 // A box of radius r over the opacity, columns first (whole rows at a time),
@@ -114,8 +101,8 @@ void Compositor::feather(int w, int h) {
   }
 }
 
-void Compositor::compositePlane(int p, const PlanarFrame& frame, const Backdrop& backdrop,
-                                bool blur, float sigma) {
+void Compositor::compositePlane(int p, const PlanarFrame& frame, const Plane& mask,
+                                const Backdrop& backdrop, bool blur, float sigma) {
   const Plane& f = frame.plane[p];
   const int w = f.width, h = f.height;
   const uint8_t* alpha = alpha_[p ? 1 : 0].data();
@@ -137,7 +124,7 @@ void Compositor::compositePlane(int p, const PlanarFrame& frame, const Backdrop&
     background_.resize(size_t(w) * h);
     const Plane bg{background_.data(), w, h, w};
     if (blur) {
-      blur_.run(f, Plane{weight_[p ? 1 : 0].data(), w, h, w}, sigma, bg);
+      blur_.run(f, mask, weightLut_, sigma, bg);
     } else if (backdrop.colour[3] < 255) {
       for (int y = 0; y < h; ++y) std::memcpy(bg.row(y), f.row(y), w);
     }
@@ -167,12 +154,19 @@ void Compositor::composite(const PlanarFrame& frame, const uint8_t* mask, int ma
   const float sigma = settings_.blurStrength / 100.0f * h / 12.0f;
   const int cw = frame.plane[1].width, ch = frame.plane[1].height;
   BoxScale(alpha_[0].data(), w, h, alpha_[1], cw, ch);
-  if (blur) BoxScale(weight_[0].data(), w, h, weight_[1], cw, ch);
-  compositePlane(0, frame, backdrop, blur, sigma);
+  const Plane maskPlane{const_cast<uint8_t*>(mask), w, h, maskStride};
+  compositePlane(0, frame, maskPlane, backdrop, blur, sigma);
   if (cw > 0 && ch > 0) {
+    // U and V share one mask at their size.
+    if (blur) {
+      chromaMask_.resize(size_t(cw) * ch);
+      libyuv::ScalePlane(mask, maskStride, w, h, chromaMask_.data(), cw, cw, ch,
+                         libyuv::kFilterBox);
+    }
+    const Plane chromaMask{chromaMask_.data(), cw, ch, cw};
     const float chromaSigma = sigma * ch / h;
-    compositePlane(1, frame, backdrop, blur, chromaSigma);
-    compositePlane(2, frame, backdrop, blur, chromaSigma);
+    compositePlane(1, frame, chromaMask, backdrop, blur, chromaSigma);
+    compositePlane(2, frame, chromaMask, backdrop, blur, chromaSigma);
   }
 }
 

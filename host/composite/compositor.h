@@ -47,15 +47,14 @@ class Compositor {
  private:
   void makeAlpha(const uint8_t* mask, int maskStride, int width, int height);
   void feather(int width, int height);
-  void compositePlane(int p, const PlanarFrame& frame, const Backdrop& backdrop, bool blur,
-                      float sigma);
+  void compositePlane(int p, const PlanarFrame& frame, const Plane& mask,
+                      const Backdrop& backdrop, bool blur, float sigma);
 
   CompositeSettings settings_;
   uint8_t alphaLut_[256];
   uint8_t weightLut_[256];
-  // Opacity and background weight per plane (luma, then chroma, which U and
-  // V share).
-  std::vector<uint8_t> alpha_[2], weight_[2], pictureAlpha_;
+  // Opacity per plane (luma, then chroma, which U and V share).
+  std::vector<uint8_t> alpha_[2], pictureAlpha_, chromaMask_;
   std::vector<uint32_t> featherSums_;
   std::vector<uint8_t> featherRow_, featherOut_;
   std::vector<uint8_t> background_;
