@@ -19,8 +19,16 @@ std::string DefaultModulePath() {
   const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
   if (n <= 0) return kModuleFile;
   exe[n] = '\0';
-  const std::filesystem::path dir = std::filesystem::path(exe).parent_path();
-  return (dir.parent_path() / "lib" / kModuleFile).string();
+  const std::filesystem::path prefix = std::filesystem::path(exe).parent_path().parent_path();
+  const std::filesystem::path inLib = prefix / "lib" / kModuleFile;
+#ifdef TAVRO_LIBDIR_NAME
+  // An installed tavro-host (Debian puts libraries in lib/<multiarch>).
+  const std::filesystem::path installed = prefix / TAVRO_LIBDIR_NAME / kModuleFile;
+  std::error_code ec;
+  if (!std::filesystem::exists(inLib, ec) && std::filesystem::exists(installed, ec))
+    return installed.string();
+#endif
+  return inLib.string();
 }
 
 void* OpenModuleLibrary(const std::string& path, std::string* error) {
