@@ -10,6 +10,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/video/tracking.hpp>
 
+#include "matting/edge_refine.h"
 #include "matting/flow_pair.h"
 #include "matting/frame_buffers.h"
 #include "matting/image_ops.h"
@@ -111,8 +112,12 @@ class MattingFrame {
   // (the first frame of a run only seeds the history).
   void FuseFlow();
   // The work mask to the caller's mask size, then the media filter's final
-  // cut and 5x5 blur; false when scaling could not get its memory.
-  bool ScaleOut(uint8_t* maskData, int32_t maskWidth, int32_t maskHeight);
+  // cut and 5x5 blur; false when scaling could not get its memory. With a
+  // guide frame of the mask's size the mask's edges are refined on the
+  // frame's luma instead of plainly scaled (plain scaling when the
+  // refinement cannot get its scratch).
+  bool ScaleOut(uint8_t* maskData, int32_t maskWidth, int32_t maskHeight,
+                const ImageDesc* guide = nullptr);
   // Blocks until the MattingThread has finished the share it was handed,
   // so that nothing it reads (the caller's frame) is left before it is done.
   void WaitForThreadShare();
@@ -157,6 +162,7 @@ class MattingFrame {
   bool opticalFlow_ = false, mediaFilter_ = false;  // from switches_
   const ImageDesc* frameDesc_ = nullptr;
   bool timing_ = false;
+  EdgeRefiner refiner_;
 };
 
 }  // namespace TavroMatting
