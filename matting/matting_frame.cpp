@@ -168,7 +168,8 @@ int32_t MattingFrame::ProcessFrame(const ImageDesc* desc, uint8_t* maskData,
                    workHeight_, kMedianKernel);
     Mark(timing_, "skin mediablur");
   }
-  const bool scaledOut = ScaleOut(maskData, maskWidth, maskHeight);
+  const bool scaledOut =
+      ScaleOut(maskData, maskWidth, maskHeight, switches_.refine_edges ? desc : nullptr);
   frameDesc_ = nullptr;
   if (!scaledOut) return -1;
 

@@ -29,7 +29,9 @@
     "Run the network at 224x224 instead of 320x224")                                      \
   X(bokeh, nullptr, false, "Blur the background into the frame's own pixels")             \
   X(diagnostics_to_log, nullptr, false,                                                   \
-    "Send the module's diagnostic lines to the host's log instead of standard output")
+    "Send the module's diagnostic lines to the host's log instead of standard output")    \
+  X(refine_edges, "refine-edges", false,                                                  \
+    "Let the mask's edges follow the frame's own edges (guided by its luma)")
 
 namespace tavro_rtc {
 

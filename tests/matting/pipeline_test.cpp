@@ -112,6 +112,26 @@ TEST(MattingFramePipeline, PlainNetworkMaskIsScaledBilinearly) {
   EXPECT_EQ(mask, ScaleOut(NetworkMask(img, 320, 224), 320, 224, 640, 360));
 }
 
+TEST(MattingFramePipeline, RefinedEdgesFollowTheFramesLuma) {
+  FrameOwner f(CreateMattingFrame(320, 224));
+  I420Frame img(1280, 720, 5);
+  std::vector<uint8_t> mask;
+  MattingSettings s = Settings(320, 224, 0, 0, 0);
+  s.switches.refine_edges = true;
+  ASSERT_EQ(RunFrame(f.f, img, mask, 1280, 720, s), 0);
+  std::vector<uint8_t> work;
+  const auto m = NetworkMask(img, 320, 224, &work);
+  std::vector<uint8_t> expected(size_t(1280) * 720);
+  EdgeRefiner refiner;
+  ASSERT_TRUE(refiner.Refine(m.data(), work.data(), 320, 224, img.y.data(), img.w,
+                             expected.data(), 1280, 720));
+  EXPECT_EQ(mask, expected);
+  EXPECT_NE(mask, ScaleOut(m, 320, 224, 1280, 720));
+  // A mask of another size than the frame has no luma to follow: plain scaling.
+  ASSERT_EQ(RunFrame(f.f, img, mask, 640, 360, s), 0);
+  EXPECT_EQ(mask, ScaleOut(m, 320, 224, 640, 360));
+}
+
 TEST(MattingFramePipeline, MediaFilterEqualsComposedFilters) {
   FrameOwner f(CreateMattingFrame(320, 224));
   I420Frame img(640, 360, 7);
