@@ -1,16 +1,21 @@
-// Which kernel member each portable forward pass runs, as pure functions of
-// the layer shape, the half-precision flag and the processor's features. The
+// Which kernel member each forward pass runs, as pure functions of the layer
+// shape, the half-precision flag and the processor's features (x86 only:
+// SSE, AVX, AVX2, FMA). The
 // forward passes call them every time they run; tests call them with made-up
 // feature sets to check every row of the tables on any machine.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "impl_x86/activation.h"
 #include "impl_x86/conv_args.h"
 #include "impl_x86/pooling_kernels.h"
 
 namespace TAVROMATTING {
+
+// Instruction sets, as the bits of a member's requires mask.
+constexpr uint32_t kFeatureAvx = 1, kFeatureAvx2 = 2, kFeatureFma = 4;
 
 // The features the dispatchers look at.
 struct KernelFeatures {
@@ -19,6 +24,9 @@ struct KernelFeatures {
   static KernelFeatures Current();
   bool Avx2Fma() const { return avx2 && fma; }
   bool AvxFma() const { return avx && fma; }
+  uint32_t Mask() const {
+    return (avx ? kFeatureAvx : 0u) | (avx2 ? kFeatureAvx2 : 0u) | (fma ? kFeatureFma : 0u);
+  }
 };
 
 using ConvKernel = void (*)(const ConvArgs&);
@@ -31,13 +39,28 @@ struct ConvMember {
   bool scales = false;          // applies ConvArgs::outScale/outShift
   bool readsBytes = false;      // can read normalised bytes (ConvArgs::inBytes)
   bool strided = false;         // honours ConvArgs::outStride (can fill a channel slice)
+  uint32_t requires = 0;        // kFeature bits its code needs (and the table asks for)
+  const char* symbol = "";      // the kernel function's name
 };
+
+// One row of a dispatch table, for listings and tests: the path it belongs
+// to, the features it requires and its member (null kernel: the x86 path
+// declines).
+struct ConvTableRow {
+  bool x86;
+  uint32_t requires;
+  ConvMember member;
+};
+// The convolution and depthwise tables (engine/simd/conv_table.cpp).
+std::vector<ConvTableRow> ConvTable();
+std::vector<ConvTableRow> DepthwiseTable();
 
 namespace simd {
 
-// Convolution (including the single-output row for 2 -> 1 channels).
+// Convolution (including the single-output row for 2 -> 1 channels): the
+// portable rows of the convolution table.
 ConvMember ChooseConvMember(const ConvArgs& a, bool halfPrecision, const KernelFeatures& f);
-// Depthwise (groups == channels).
+// Depthwise (groups == channels): the portable rows of the depthwise table.
 ConvMember ChooseDepthwiseMember(const ConvArgs& a, bool halfPrecision, const KernelFeatures& f);
 // Grouped (groups < channels), by output channels per group; null kernel when
 // no member fits.
@@ -72,4 +95,16 @@ bool UseConcatAvx(bool halfPrecision, const KernelFeatures& f);
 bool UseMmaAvx(int C, bool halfPrecision, const KernelFeatures& f);
 
 }  // namespace simd
+
+// The x86 path's rows of the same tables; a null kernel means it declines
+// and the portable forward pass runs. Its members fuse an attached Relu
+// (kActRelu) only.
+namespace x86 {
+// inputHasFloat: the input tensor has a float buffer (the stride-2 block-16
+// member cannot read an 8-bit input).
+ConvMember ChooseConvMember(const ConvArgs& a, bool inputHasFloat, const KernelFeatures& f);
+// Pure depthwise layers (groups == channels).
+ConvMember ChooseDepthwiseMember(const ConvArgs& a, const KernelFeatures& f);
+}  // namespace x86
+
 }  // namespace TAVROMATTING

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/x86/kernel_choice.h"
+#include "engine/simd/kernel_choice.h"
 #include "impl_x86/elementwise_kernels.h"
 
 namespace TAVROMATTING {
