@@ -1,5 +1,7 @@
 #include "host/gst/tavro_portrait.h"
 
+#include "host/gst/background_video.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -43,6 +45,7 @@ struct State {
   std::string config;
   std::string module;
   std::string backgroundImage;
+  std::string backgroundVideo;
   guint backgroundColor = 0;  // 0xAARRGGBB; alpha 0: none
   tavro_host::CompositeSettings composite;
   guint warmupWaitMs = 0;
@@ -63,6 +66,8 @@ struct State {
   cv::Mat picture;               // background-image as read
   std::string pictureLoaded;     // its path
   tavro_host::BackdropPicture backdrop;  // the picture at the frame's size
+  BackgroundVideo video;                 // background-video, playing
+  cv::Mat videoFrame;
 };
 
 }  // namespace
@@ -86,6 +91,7 @@ enum {
   PROP_MASK_THRESHOLD,
   PROP_MASK_SOFTNESS,
   PROP_BACKGROUND_COLOR,
+  PROP_BACKGROUND_VIDEO,
   // Then one boolean property per "configs" member that names one, with the
   // id PROP_SETTING + its place in the list.
   PROP_SETTING,
@@ -279,6 +285,7 @@ gboolean Start(GstBaseTransform* trans) {
 gboolean Stop(GstBaseTransform* trans) {
   State& st = StateOf(GST_TAVRO_PORTRAIT(trans));
   st.session.close();  // joins the module's threads
+  st.video.close();
   st.output = Output::kNone;
   st.mask = std::vector<uint8_t>();
   st.scratch = std::vector<uint8_t>();
@@ -307,7 +314,8 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps* incaps, GstVideoInfo* in_info,
   State& st = StateOf(self);
   StateOf(self).propertyMutex.lock();
   const GstTavroPortraitMode mode = st.mode;
-  const bool haveBackdrop = !st.backgroundImage.empty() || (st.backgroundColor >> 24) != 0;
+  const bool haveBackdrop = !st.backgroundImage.empty() || !st.backgroundVideo.empty() ||
+                            (st.backgroundColor >> 24) != 0;
   StateOf(self).propertyMutex.unlock();
   const GstVideoFormat in = GST_VIDEO_INFO_FORMAT(in_info);
   const GstVideoFormat out = GST_VIDEO_INFO_FORMAT(out_info);
@@ -323,7 +331,7 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps* incaps, GstVideoInfo* in_info,
   }
   if (mode == GST_TAVRO_PORTRAIT_MODE_REPLACE && !haveBackdrop) {
     GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS,
-                      ("mode=replace needs a background-image or a background-color."),
+                      ("mode=replace needs a background-image, -video or -color."),
                       (nullptr));
     return FALSE;
   }
@@ -343,7 +351,32 @@ bool PrepareBackdrop(GstTavroPortrait* self, int width, int height) {
   State& st = StateOf(self);
   StateOf(self).propertyMutex.lock();
   const std::string path = st.backgroundImage;
+  const std::string video = st.backgroundVideo;
   StateOf(self).propertyMutex.unlock();
+  if (!video.empty()) {
+    // A video wins over a picture: one of its pictures per frame.
+    std::string error;
+    if ((!st.video.isOpen() || st.video.path() != video || st.video.width() != width ||
+         st.video.height() != height) &&
+        !st.video.open(video, width, height, &error)) {
+      GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ,
+                        ("Cannot play the background video \"%s\".", video.c_str()),
+                        ("%s", error.c_str()));
+      return false;
+    }
+    if (!st.video.next(&st.videoFrame, &error)) {
+      GST_ELEMENT_ERROR(self, RESOURCE, READ, ("%s", error.c_str()), (nullptr));
+      return false;
+    }
+    st.backdrop.set(st.videoFrame, width, height);
+    st.pictureLoaded = "";
+    st.picture = cv::Mat();
+    return true;
+  }
+  if (st.video.isOpen()) {
+    st.video.close();
+    st.backdrop.set(cv::Mat(), 0, 0);
+  }
   if (path != st.pictureLoaded) {
     st.picture = cv::Mat();
     st.backdrop.set(cv::Mat(), 0, 0);
@@ -592,6 +625,9 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
     case PROP_MASK_THRESHOLD: st.composite.maskThreshold = int(g_value_get_uint(value)); break;
     case PROP_MASK_SOFTNESS: st.composite.maskSoftness = int(g_value_get_uint(value)); break;
     case PROP_BACKGROUND_COLOR: st.backgroundColor = g_value_get_uint(value); break;
+    case PROP_BACKGROUND_VIDEO:
+      st.backgroundVideo = g_value_get_string(value) ? g_value_get_string(value) : "";
+      break;
     default:
       if (const tavro_rtc::FilterSettingInfo* setting = SettingOf(id)) {
         st.switches.*setting->field = g_value_get_boolean(value);
@@ -623,6 +659,9 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     case PROP_MASK_THRESHOLD: g_value_set_uint(value, guint(st.composite.maskThreshold)); break;
     case PROP_MASK_SOFTNESS: g_value_set_uint(value, guint(st.composite.maskSoftness)); break;
     case PROP_BACKGROUND_COLOR: g_value_set_uint(value, st.backgroundColor); break;
+    case PROP_BACKGROUND_VIDEO:
+      g_value_set_string(value, st.backgroundVideo.empty() ? nullptr : st.backgroundVideo.c_str());
+      break;
     default:
       if (const tavro_rtc::FilterSettingInfo* setting = SettingOf(id))
         g_value_set_boolean(value, st.switches.*setting->field);
@@ -684,6 +723,13 @@ static void gst_tavro_portrait_class_init(GstTavroPortraitClass* klass) {
       g_param_spec_string("background-image", "Background image",
                           "Picture put behind the person (blur, replace and auto): scaled "
                           "to the frame; its transparency shows the blur",
+                          nullptr, flags));
+  g_object_class_install_property(
+      gobject, PROP_BACKGROUND_VIDEO,
+      g_param_spec_string("background-video", "Background video",
+                          "Video file played behind the person (blur, replace and auto), one "
+                          "of its pictures per frame, from the start again at its end; scaled "
+                          "to the frame; wins over background-image",
                           nullptr, flags));
   const tavro_host::CompositeSettings defaults;
   g_object_class_install_property(

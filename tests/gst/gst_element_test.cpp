@@ -235,6 +235,39 @@ TEST(TavroPortraitModes, BlurAndColourComposite) {
   EXPECT_FALSE(blur.planes[0] == bokeh.planes[0]);
 }
 
+// A background video: its pictures behind the person, one per frame,
+// from the start again after its last (5 pictures, 8 frames).
+TEST(TavroPortraitModes, BackgroundVideoLoops) {
+  const std::string video = ::testing::TempDir() + "tavro_red.avi";
+  GstElement* writer = gst_parse_launch(
+      ("videotestsrc num-buffers=5 pattern=red ! video/x-raw,width=64,height=48 ! jpegenc "
+       "! avimux ! filesink location=" + video).c_str(), nullptr);
+  ASSERT_NE(writer, nullptr);
+  gst_element_set_state(writer, GST_STATE_PLAYING);
+  GstBus* wbus = gst_element_get_bus(writer);
+  gst_message_unref(gst_bus_timed_pop_filtered(
+      wbus, 10 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+  gst_object_unref(wbus);
+  gst_element_set_state(writer, GST_STATE_NULL);
+  gst_object_unref(writer);
+
+  const I420Image frame = DemoFrames(1)[0];
+  const std::vector<uint8_t> mask = WarmOutput("mode=mask", frame).planes[0];
+  uint8_t red[4];
+  tavro_host::ArgbToYuva(0xffff0000, red);
+  GstHarness* h = Harness("mode=replace warmup-wait=10000 background-video=" + video,
+                          frame.width, frame.height);
+  for (int i = 0; i < 8; ++i) {
+    ASSERT_EQ(Push(h, frame), GST_FLOW_OK) << i;
+    const Output out = Pull(h);
+    for (size_t p = 0; p < mask.size(); p += 97)
+      if (mask[p] == 0) {
+        ASSERT_NEAR(out.planes[0][p], red[0], 6) << i << " " << p;
+      }
+  }
+  gst_harness_teardown(h);
+}
+
 // Camera formats without videoconvert: NV12 and YUY2 give the mask I420
 // gives, and the picture modes keep the input's format.
 TEST(TavroPortraitCaps, Nv12AndYuy2GiveTheI420Mask) {
