@@ -153,15 +153,19 @@ void Compositor::composite(const PlanarFrame& frame, const uint8_t* mask, int ma
   const bool blur = !opaquePicture && backdrop.colour[3] < 255 && settings_.blurStrength > 0;
   const float sigma = settings_.blurStrength / 100.0f * h / 12.0f;
   const int cw = frame.plane[1].width, ch = frame.plane[1].height;
-  BoxScale(alpha_[0].data(), w, h, alpha_[1], cw, ch);
   const Plane maskPlane{const_cast<uint8_t*>(mask), w, h, maskStride};
   compositePlane(0, frame, maskPlane, backdrop, blur, sigma);
   if (cw > 0 && ch > 0) {
-    // U and V share one mask at their size.
-    if (blur) {
-      chromaMask_.resize(size_t(cw) * ch);
-      libyuv::ScalePlane(mask, maskStride, w, h, chromaMask_.data(), cw, cw, ch,
-                         libyuv::kFilterBox);
+    // U and V share one mask at their size; their opacity is its ramp, or,
+    // with feathering, the feathered luma opacity scaled down.
+    chromaMask_.resize(size_t(cw) * ch);
+    libyuv::ScalePlane(mask, maskStride, w, h, chromaMask_.data(), cw, cw, ch,
+                       libyuv::kFilterBox);
+    if (settings_.edgeFeather > 0) {
+      BoxScale(alpha_[0].data(), w, h, alpha_[1], cw, ch);
+    } else {
+      alpha_[1].resize(size_t(cw) * ch);
+      MapMaskRow(chromaMask_.data(), alphaLut_, alpha_[1].data(), cw * ch);
     }
     const Plane chromaMask{chromaMask_.data(), cw, ch, cw};
     const float chromaSigma = sigma * ch / h;
