@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "extension/blend_i420.h"
+#include "blend/blend_i420.h"
 #include "extension/version.h"
 #include "matting/matting_frame.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "engine/x86/cpu_info.h"
+#include "cpu/cpu_info.h"
 
 namespace TAVROMATTING {
 

@@ -34,7 +34,7 @@
 
 #include "bench/engine/layer_shares.h"
 #include "engine/x86/matting_net.h"
-#include "engine/x86/cpu_info.h"
+#include "cpu/cpu_info.h"
 #include "bench/shifted_frame.h"
 #include "matting/matting_frame.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bench/shifted_frame.h"
-#include "extension/blend_i420.h"
+#include "blend/blend_i420.h"
 #include "host/composite/compositor.h"
 #include "matting/matting_frame.h"
 

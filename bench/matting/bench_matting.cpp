@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "extension/blend_i420.h"
+#include "blend/blend_i420.h"
 #include "matting/flow_pair.h"
 #include "matting/mask_filters.h"
 #include "bench/shifted_frame.h"

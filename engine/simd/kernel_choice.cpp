@@ -5,7 +5,7 @@
 #include "engine/simd/kernel_choice.h"
 
 #include "engine/core/tensor.h"
-#include "engine/x86/cpu_info.h"
+#include "cpu/cpu_info.h"
 #include "impl_x86/conv_kernels.h"
 
 namespace TAVROMATTING {

@@ -2,7 +2,7 @@
 
 
 #include "diagnostics/diagnostics.h"
-#include "engine/x86/cpu_info.h"
+#include "cpu/cpu_info.h"
 
 namespace TAVROMATTING {
 namespace x86 {

@@ -17,7 +17,7 @@
 #include "engine/x86/matting_net.h"
 #include "engine/simd/conv.h"
 #include "engine/simd/kernel_choice.h"
-#include "engine/x86/cpu_info.h"
+#include "cpu/cpu_info.h"
 #include "tests/engine/kernel_test_util.h"
 #include "tests/engine/test_util.h"
 

@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "engine/x86/cpu_info.h"
+#include "cpu/cpu_info.h"
 #include "impl_x86/conv_kernels.h"
 #include "tests/engine/test_util.h"
 

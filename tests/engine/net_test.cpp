@@ -13,7 +13,7 @@
 #include "engine/core/layer_registry.h"
 #include "engine/core/net.h"
 #include "engine/x86/matting_net.h"
-#include "engine/x86/cpu_info.h"
+#include "cpu/cpu_info.h"
 #include "engine/x86/layers.h"
 #include "engine/x86/run_env.h"
 #include "model/portrait_tables.h"

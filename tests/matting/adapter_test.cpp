@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "extension/blend_i420.h"
+#include "blend/blend_i420.h"
 #include "extension/matting_adapter.h"
 #include "matting/matting_frame.h"
 #include "tests/matting/test_frames.h"

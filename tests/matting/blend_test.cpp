@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "extension/blend_i420.h"
+#include "blend/blend_i420.h"
 
 using namespace tavro;
 

@@ -18,7 +18,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "extension/blend_i420.h"
+#include "blend/blend_i420.h"
 #include "host/composite/compositor.h"
 #include "host/i420_image.h"
 #include "matting/matting_frame.h"

@@ -1,4 +1,4 @@
-#include "extension/blend_i420.h"
+#include "blend/blend_i420.h"
 
 #include <emmintrin.h>
 

@@ -1,4 +1,4 @@
-#include "engine/x86/cpu_info.h"
+#include "cpu/cpu_info.h"
 
 #include <cpuid.h>
 
