@@ -44,21 +44,21 @@ def features_of(mnemonic, operands):
 
 
 def disassemble(objdump, objects):
-    """{function: (own features, called functions)} over all objects."""
+    """{(object, function): (own features, called functions)} over all objects."""
     funcs = {}
     for obj in objects:
         out = subprocess.run([objdump, "-dr", "-C", "--no-show-raw-insn", obj], check=True,
                              capture_output=True, text=True).stdout
-        name = None
+        key = None
         for line in out.splitlines():
             m = FUNC.match(line)
             if m:
-                name = m.group(1)
-                funcs.setdefault(name, (set(), set()))
+                key = (obj, m.group(1))
+                funcs.setdefault(key, (set(), set()))
                 continue
-            if not name:
+            if not key:
                 continue
-            own, calls = funcs[name]
+            own, calls = funcs[key]
             r = RELOC.search(line)
             if r:
                 calls.add(r.group(1))
@@ -75,14 +75,21 @@ def disassemble(objdump, objects):
     return funcs
 
 
-def used_features(funcs, name, seen):
-    if name in seen or name not in funcs:
+def used_features(funcs, key, seen):
+    """Features of a function and of everything it reaches: a callee defined
+    in the caller's own object is that copy (local and anonymous-namespace
+    functions share names across objects); one defined elsewhere is any copy
+    of that name."""
+    if key in seen or key not in funcs:
         return set()
-    seen.add(name)
-    own, calls = funcs[name]
+    seen.add(key)
+    own, calls = funcs[key]
     used = set(own)
     for callee in calls:
-        used |= used_features(funcs, callee, seen)
+        local = (key[0], callee)
+        targets = [local] if local in funcs else [k for k in funcs if k[1] == callee]
+        for target in targets:
+            used |= used_features(funcs, target, seen)
     return used
 
 
@@ -95,7 +102,7 @@ def main():
     for row in filter(None, rows):
         symbol, _, requires = row.partition(" ")
         requires = set(requires.split())
-        matches = [f for f in funcs if re.match(r"TAVROMATTING::(\w+::)*%s\(" % symbol, f)]
+        matches = [k for k in funcs if re.match(r"TAVROMATTING::(\w+::)*%s\(" % symbol, k[1])]
         if not matches:
             problems.append(f"{symbol}: not found in the kernels' objects")
             continue
