@@ -4,7 +4,6 @@
 #include <libyuv/scale.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "matting/yuv_scratch.h"
 
@@ -44,21 +43,6 @@ size_t ScaleScratchBytes(int32_t srcWidth, int32_t dstWidth) {
 }
 
 namespace {
-// Without the redirection of libyuv's heap calls, the next best guard:
-// asking the heap for the same amount first, on the same thread, turns an
-// exhausted heap into a refused call (the block, freed at once, is the
-// first candidate for libyuv's request). Called through volatile pointers
-// so that the compiler cannot drop the unused allocation.
-void* (*volatile heapAlloc)(size_t) = std::malloc;
-void (*volatile heapFree)(void*) = std::free;
-
-bool HeapCanGive(size_t bytes) {
-  void* probe = heapAlloc(bytes);
-  if (!probe) return false;
-  heapFree(probe);
-  return true;
-}
-
 void Scale(const ImageDesc& src, const ImageDesc& dst, libyuv::FilterMode mode) {
   switch (src.format) {
     case kFormatI420:
@@ -83,15 +67,10 @@ void Scale(const ImageDesc& src, const ImageDesc& dst, libyuv::FilterMode mode) 
 int32_t ScaleImage(const ImageDesc& src, const ImageDesc& dst, int filterMode) {
   const auto mode = static_cast<libyuv::FilterMode>(filterMode);
   const size_t bytes = ScaleScratchBytes(src.widths[0], dst.widths[0]);
-  if (RedirectLibyuvHeap()) {
-    // The planes are scaled one after the other; each takes at most the
-    // luma plane's row scratch, and gives it back before the next.
-    YuvScratchScope scope(bytes);
-    if (!scope.ok()) return -1;
-    Scale(src, dst, mode);
-    return 0;
-  }
-  if (!HeapCanGive(bytes)) return -1;
+  // The planes are scaled one after the other; each takes at most the luma
+  // plane's row scratch, and gives it back before the next.
+  YuvScratchScope scope(bytes);
+  if (!scope.ok()) return -1;
   Scale(src, dst, mode);
   return 0;
 }

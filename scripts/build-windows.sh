@@ -6,7 +6,8 @@
 # Third-party libraries (libyuv, OpenCV core/imgproc/video, googletest) are
 # built once from Debian's source packages into a cache folder
 # (TAVRO_WIN_DEPS, default build-win-deps/) and reused while their pinned
-# versions match.
+# versions match. Source packages are fetched through deb-src entries made
+# from the machine's own apt sources (scripts/debian-source.sh).
 #
 # Usage: scripts/build-windows.sh [--test] [extra cmake args...]
 # TAVRO_WIN_BUILD names another build folder than build-windows/.
@@ -16,7 +17,6 @@ repo=$(pwd)
 run_tests=0
 if [ "${1:-}" = "--test" ]; then run_tests=1; shift; fi
 
-LIBYUV_VERSION=0.0~git20230123.b2528b0-1
 OPENCV_VERSION=4.6.0+dfsg-12
 GTEST_SRC=/usr/src/googletest
 deps=${TAVRO_WIN_DEPS:-$repo/build-win-deps}
@@ -43,24 +43,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# Source packages come from the same Debian archive as the binary ones.
-fetch_source() {  # package version
-  local pkg=$1 ver=$2
-  mkdir -p "$deps/src"
-  if ! ls "$deps/src/${pkg}_${ver%-*}"*.orig.tar.* >/dev/null 2>&1; then
-    # grep reads to the end (no -q): an early exit would make apt-cache fail
-    # with SIGPIPE under pipefail.
-    if ! apt-cache showsrc "$pkg" 2>/dev/null | grep -x "Version: $ver" >/dev/null; then
-      [ "$(id -u)" -eq 0 ] || { echo "need root to add a deb-src entry" >&2; exit 1; }
-      log "adding Debian source entries"
-      printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-        >/etc/apt/sources.list.d/tavro-deb-src.sources
-      apt-get update -qq
-    fi
-    log "fetching $pkg $ver"
-    (cd "$deps/src" && apt-get source --download-only -qq "$pkg=$ver" >/dev/null 2>&1)
-  fi
-}
+# Source packages come from the same Debian archives as the binary ones.
+# shellcheck source=debian-source.sh
+. "$repo/scripts/debian-source.sh"
 
 stamp_ok() { [ -f "$prefix/.stamp-$1" ] && [ "$(cat "$prefix/.stamp-$1")" = "$2" ]; }
 
@@ -73,31 +58,17 @@ cross_cmake() {  # source-dir build-dir args...
 mkdir -p "$prefix"
 t0=$(date +%s)
 
-# --- libyuv: the static library only ----------------------------------------
-# Its objects' malloc and free are renamed to tavro_yuv_malloc and
-# tavro_yuv_free, so that the module can lend libyuv its row scratch and a
-# failing heap never reaches libyuv's unchecked allocations.
-libyuv_stamp="$LIBYUV_VERSION scratch-hooks"
-if ! stamp_ok libyuv "$libyuv_stamp"; then
-  fetch_source libyuv "$LIBYUV_VERSION"
-  log "building libyuv $LIBYUV_VERSION"
-  rm -rf "$deps/libyuv-src" "$deps/libyuv-build"
-  mkdir -p "$deps/libyuv-src"
-  tar xzf "$deps/src/libyuv_${LIBYUV_VERSION%-*}.orig.tar.gz" -C "$deps/libyuv-src" --strip-components=1
-  cross_cmake "$deps/libyuv-src" "$deps/libyuv-build"
-  cmake --build "$deps/libyuv-build" --target yuv -j "$jobs"
-  mkdir -p "$prefix/lib" "$prefix/include"
-  $triple-objcopy --redefine-sym malloc=tavro_yuv_malloc --redefine-sym free=tavro_yuv_free \
-    "$deps/libyuv-build/libyuv.a" "$prefix/lib/libyuv.a"
-  cp -r "$deps/libyuv-src/include/libyuv.h" "$deps/libyuv-src/include/libyuv" "$prefix/include/"
-  echo "$libyuv_stamp" >"$prefix/.stamp-libyuv"
-  rm -rf "$deps/libyuv-src" "$deps/libyuv-build"
-fi
+# --- libyuv: the static library only, built as for the Linux module
+# (scripts/build-libyuv.sh): its objects' malloc and free are renamed to
+# tavro_yuv_malloc and tavro_yuv_free, so that the module lends libyuv its
+# row scratch and a failing heap never reaches libyuv's unchecked
+# allocations.
+bash "$repo/scripts/build-libyuv.sh" "$prefix" "$toolchain"
 
 # --- OpenCV, static: core, imgproc and video for the module; imgcodecs and
 # videoio (built-in codecs and the MJPEG AVI container only) for tavro-host.
 if ! stamp_ok opencv "$OPENCV_VERSION"; then
-  fetch_source opencv "$OPENCV_VERSION"
+  fetch_source opencv "$OPENCV_VERSION" "$deps/src"
   log "building OpenCV $OPENCV_VERSION"
   rm -rf "$deps/opencv-src" "$deps/opencv-build"
   mkdir -p "$deps/opencv-src"

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project builds against, when missing.
+# (The module's libyuv is built from Debian's source package at configure
+# time, scripts/build-libyuv.sh; libyuv-dev is for the tests that play a host
+# with a libyuv of its own.)
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config rapidjson-dev libyuv-dev
-      libopencv-dev libgtest-dev libgmock-dev libbenchmark-dev
+      libjpeg-dev xz-utils libopencv-dev libgtest-dev libgmock-dev libbenchmark-dev
       libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
       gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
       gstreamer1.0-libav
