@@ -6,6 +6,7 @@
 
 #include "diagnostics/diagnostics.h"
 #include "extension/matting_adapter.h"
+#include "matting/matting_frame.h"
 
 namespace tavro {
 
@@ -155,6 +156,9 @@ void VideoSegmentationWrapper::warmupBody(WarmupThread* self) {
   } catch (...) {
     state_.exchange((first | second) == 0 ? kReady : kNotReady);
   }
+  // This thread ran the pipeline; its OpenCV data goes back here, where a
+  // failing allocation cannot end the process.
+  TavroMatting::ReleasePipelineThreadData();
   self->finished.store(true);
 }
 

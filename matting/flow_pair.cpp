@@ -5,6 +5,12 @@
 
 #include "matting/image_ops.h"
 
+namespace cv {
+// Exported by libopencv_core (4.x) and called by its own thread-exit hooks,
+// but declared in none of its public headers.
+CV_EXPORTS void releaseTlsStorageThread();
+}  // namespace cv
+
 namespace TavroMatting {
 
 namespace {
@@ -151,6 +157,13 @@ void ComputeFlowPair(cv::DISOpticalFlow& dis, int level, const uint8_t* prevGray
   else
     std::memset(flowBwd, 0, planeBytes);
   dis.setFinestScale(keptScale);
+}
+
+void ReleaseOpenCvThreadData() {
+  try {
+    cv::releaseTlsStorageThread();
+  } catch (...) {
+  }
 }
 
 }  // namespace TavroMatting

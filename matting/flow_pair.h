@@ -37,4 +37,12 @@ void ComputeFlowPair(cv::DISOpticalFlow& dis, int level, const uint8_t* prevGray
                      const uint8_t* curGray, int width, int height,
                      int16_t* flowFwd, int16_t* flowBwd, FlowScratch& scratch);
 
+// Gives back the calling thread's OpenCV thread data now, on the thread's
+// way out. Left to the thread's exit, OpenCV's thread-key destructor does
+// it, and that destructor allocates; a failed allocation there throws out of
+// a destructor glibc runs and ends the process. Here a failure is caught:
+// the thread's data is then left behind (OpenCV has already cleared its
+// thread key, so no destructor runs at exit). Never throws.
+void ReleaseOpenCvThreadData();
+
 }  // namespace TavroMatting

@@ -38,6 +38,11 @@ int32_t ProcessMattingFrame(MattingFrame* frame, const PlanarImage* image,
 int32_t BlurMattingImage(MattingFrame* frame, const PlanarImage* src,
                          const PlanarImage* dst);
 void DestroyMattingFrame(MattingFrame* frame);
+// For a thread that ran the pipeline and is about to end: gives back what
+// the pipeline's libraries keep for it (OpenCV's thread data) where a
+// failing allocation can be caught, instead of in their thread-exit hooks,
+// where it ends the process. Never throws.
+void ReleasePipelineThreadData();
 
 // The thread function the MattingThread's wrapper calls over and over.
 bool MattingThreadProc(void* frame);
@@ -155,6 +160,9 @@ class MattingFrame {
   // cleared, read after busy is seen cleared.
   bool shareOk_ = true;
   bool threadRunning_ = false;
+  // Set by the MattingThread once it has seen the teardown and given back
+  // its OpenCV data.
+  std::atomic<bool> threadLetGo_{false};
 
   bool firstFrame_ = true;
   bool needsInit_ = true;

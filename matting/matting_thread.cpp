@@ -8,6 +8,7 @@
 
 #include "diagnostics/diagnostics.h"
 #include "matting/flow_fusion.h"
+#include "matting/flow_pair.h"
 #include "matting/matting_frame.h"
 #include "matting/skin_map.h"
 #include "system/event_wrapper.h"
@@ -24,7 +25,15 @@ constexpr int kWaitSignalled = TavroRTCMP::kEventSignaled;
 
 bool MattingThreadProc(void* object) {
   auto* frame = static_cast<MattingFrame*>(object);
-  if (!frame->thread_.load(std::memory_order_acquire)) return false;
+  if (!frame->thread_.load(std::memory_order_acquire)) {
+    // Teardown: the thread ends after this pass. Its OpenCV data (the flow
+    // ran here) is given back now, where a failing allocation can be caught,
+    // rather than by OpenCV's thread-exit destructor, where it cannot.
+    ReleaseOpenCvThreadData();
+    frame->threadLetGo_.store(true, std::memory_order_release);
+    if (frame->doneEvent_) frame->doneEvent_->Set();
+    return false;
+  }
   try {
     frame->MattingThreadWork();
   } catch (...) {
@@ -57,8 +66,19 @@ void MattingFrame::StartMattingThread() {
 void MattingFrame::StopMattingThread() {
   TavroRTCMP::ThreadWrapper* thread =
       thread_.exchange(nullptr, std::memory_order_acq_rel);
+  const bool threadRunning = threadRunning_;
   threadRunning_ = false;
   if (!thread) return;
+  // The worker sees the thread member cleared on its next pass and gives
+  // back its OpenCV data before it is told to stop (MattingThreadProc);
+  // told to stop first, it could end without another pass. Waited for a
+  // few time-outs at most: a worker that does not come leaves that to
+  // OpenCV at its exit.
+  if (threadRunning && startEvent_ && doneEvent_) {
+    startEvent_->Set();
+    for (int i = 0; i < 5 && !threadLetGo_.load(std::memory_order_acquire); ++i)
+      doneEvent_->Wait(kWaitMs);
+  }
   thread->RequestStop();
   if (startEvent_) startEvent_->Set();
   if (doneEvent_) doneEvent_->Set();
@@ -147,5 +167,7 @@ void MattingFrame::WarpWithFlow() {
                    buf_.targetX.get(), buf_.targetY.get(), buf_.fusionWeight.get(),
                    kConsistencyThreshold, W, H);
 }
+
+void ReleasePipelineThreadData() { ReleaseOpenCvThreadData(); }
 
 }  // namespace TavroMatting
