@@ -48,11 +48,11 @@ int32_t MattingAdapter::init(int32_t inWidth, int32_t inHeight,
   netWidth_ = 320;
   netHeight_ = 224;
   firstFrame_ = true;
-  if (!created_) {
-    matting_ = TavroMatting::CreateMattingFrame(netWidth_, netHeight_);
-    created_ = true;
-  }
-  return 0;
+  // A pipeline that could not be made (no memory for it) is made again by
+  // the next init: the wrapper calls it with every frame until it succeeds.
+  if (!matting_) matting_ = TavroMatting::CreateMattingFrame(netWidth_, netHeight_);
+  created_ = matting_ != nullptr;
+  return created_ ? 0 : -1;
 }
 
 int32_t MattingAdapter::warmup() {

@@ -13,7 +13,8 @@ namespace tavro {
 class MattingInterface {
  public:
   virtual ~MattingInterface() = default;
-  // 0 on success, -1 when any size is not positive.
+  // 0 on success, -1 when any size is not positive or the pipeline could
+  // not be made (the next init tries again).
   virtual int32_t init(int32_t inWidth, int32_t inHeight, int32_t outWidth,
                        int32_t outHeight) = 0;
   // Runs the pipeline once on a blank frame; 0 on success.

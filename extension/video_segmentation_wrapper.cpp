@@ -58,12 +58,24 @@ int32_t VideoSegmentationWrapper::Process(FrameImage image, MaskBuffer& mask) {
       return 1;
     }
   }
-  if (warmupStartFailed_.load() && state_.load() == kNotReady) {
-    // The last warm-up never ran because its thread could not be made.
-    doWarmupAsync();
+  if (state_.load() == kWarmingUp) return 1;
+  if (!initialised_.load()) {
+    // The last initialisation failed (no memory for the pipeline, say): try
+    // again with every frame; once it succeeds, warm up if still needed.
+    if (adapter_->init(image.width, image.height, mask.width, mask.height) != 0)
+      return 1;
+    initialised_.exchange(true);
+    if (state_.load() == kNotReady) {
+      doWarmupAsync();
+      return 1;
+    }
+  }
+  if (state_.load() == kNotReady) {
+    // A warm-up whose thread could not be made is tried again with the next
+    // frame; one that ran and failed, after kWarmupRetryFrames frames.
+    if (warmupStartFailed_.load() || --warmupRetryIn_ <= 0) doWarmupAsync();
     return 1;
   }
-  if (!initialised_.load() || state_.load() != kReady) return 1;
   return adapter_->process(image, mask);
 }
 
@@ -126,6 +138,7 @@ void VideoSegmentationWrapper::doWarmupAsync() {
     return;
   }
   warmupStartFailed_.exchange(false);
+  warmupRetryIn_ = kWarmupRetryFrames;
   ++warmupsStarted_;
 }
 

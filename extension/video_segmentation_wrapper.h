@@ -1,7 +1,9 @@
 // VideoSegmentationWrapper: sits between one video filter and its matting
 // adapter. It notices frame-size and network-size changes, re-initialises the
 // adapter then, warms it up on a thread of its own, and hands frames on only
-// once initialisation and warm-up have both succeeded.
+// once initialisation and warm-up have both succeeded. A failed
+// initialisation is tried again with the next frame, a failed warm-up
+// kWarmupRetryFrames frames later, so masks come back by themselves.
 #pragma once
 
 #include <atomic>
@@ -22,6 +24,10 @@ class VideoSegmentationWrapper {
   static constexpr int32_t kNotReady = -1;  // not warmed up, or warm-up failed
   static constexpr int32_t kWarmingUp = 0;
   static constexpr int32_t kReady = 1;
+  // A warm-up that ran and failed is tried again on the frame that comes
+  // this many frames after its verdict (about a second of camera frames),
+  // at the same size: a camera stream may never change size.
+  static constexpr int32_t kWarmupRetryFrames = 30;
 
   // Drives a new MattingAdapter.
   VideoSegmentationWrapper();
@@ -76,6 +82,8 @@ class VideoSegmentationWrapper {
   std::atomic<bool> warmupStartFailed_{false};
   // Touched only on the video thread (Process) and in the destructor.
   std::list<std::shared_ptr<WarmupThread>> warmupThreads_;
+  // Frames left before a failed warm-up is tried again.
+  int32_t warmupRetryIn_ = 0;
   size_t warmupsStarted_ = 0;
 };
 

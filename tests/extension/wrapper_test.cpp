@@ -126,7 +126,7 @@ TEST_F(WrapperTest, SizeChangeDuringWarmupIsDeferred) {
   EXPECT_EQ(log.initCalls, 2);
 }
 
-TEST_F(WrapperTest, FailedWarmupStaysSilentUntilSizeChanges) {
+TEST_F(WrapperTest, FailedWarmupIsRetriedAtTheSameSizeAfterItsBackOff) {
   log.warmupResult = -1;
   EXPECT_EQ(Run(64, 48), 1);
   FinishWarmup(kWarmFailed);
@@ -134,17 +134,23 @@ TEST_F(WrapperTest, FailedWarmupStaysSilentUntilSizeChanges) {
   ASSERT_TRUE(WaitFor([&] { return wrapper->state() == VideoSegmentationWrapper::kNotReady; }));
   EXPECT_EQ(log.warmupCalls, 2) << "both warm-up runs always happen";
   std::string out;
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 1; i < VideoSegmentationWrapper::kWarmupRetryFrames; ++i) {
     EXPECT_EQ(Run(64, 48, &out), 1);
     EXPECT_EQ(out, "");
   }
-  EXPECT_EQ(log.warmupCalls, 2) << "no retry at an unchanged size";
+  EXPECT_EQ(wrapper->warmupThreadCount(), 1u) << "retried before its back-off";
+  EXPECT_EQ(Run(64, 48, &out), 1);
+  EXPECT_EQ(wrapper->warmupThreadCount(), 2u) << "not retried after its back-off";
+  EXPECT_EQ(log.initCalls, 1) << "a warm-up retry needs no re-initialisation";
+  FinishWarmup(kWarmFailed);
+  ASSERT_TRUE(WaitFor([&] { return wrapper->state() == VideoSegmentationWrapper::kNotReady; }));
+  // Failing again: the same back-off, then a warm-up that succeeds.
   log.warmupResult = 0;
-  EXPECT_EQ(Run(48, 64, &out), 1);
-  EXPECT_EQ(out, kChanged);
+  for (int i = 0; i < VideoSegmentationWrapper::kWarmupRetryFrames; ++i) EXPECT_EQ(Run(64, 48), 1);
+  EXPECT_EQ(wrapper->warmupThreadCount(), 3u);
   FinishWarmup(kWarmed);
-  EXPECT_EQ(wrapper->warmupThreadCount(), 2u);
-  EXPECT_EQ(Run(48, 64), 0);
+  EXPECT_EQ(Run(64, 48), 0);
+  EXPECT_EQ(log.processCalls, 1);
 }
 
 TEST_F(WrapperTest, InitFailureMessages) {
@@ -155,14 +161,37 @@ TEST_F(WrapperTest, InitFailureMessages) {
   EXPECT_EQ(out, std::string(kChanged) + kNeedInit);
   FinishWarmup(kWarmed);
   EXPECT_EQ(Run(64, 48), 1) << "not initialised";
-  // Ready but init fails on a size change: "init failed!", nothing handed on.
+  EXPECT_EQ(log.initCalls, 2) << "a failed init is tried again with the next frame";
+  // Ready but init fails on a size change: "init failed!", nothing handed on;
+  // the retries with the next frames are silent.
   EXPECT_EQ(Run(32, 32, &out), 1);
   EXPECT_EQ(out, std::string(kChanged) + kInitFailed);
   EXPECT_EQ(Run(32, 32, &out), 1);
   EXPECT_EQ(out, "");
+  EXPECT_EQ(log.initCalls, 4);
+  // The retry that succeeds hands its frame on, at the same size.
   log.initResult = 0;
-  EXPECT_EQ(Run(16, 16), 0);
+  EXPECT_EQ(Run(32, 32), 0);
+  EXPECT_EQ(log.initCalls, 5);
   EXPECT_EQ(log.processCalls, 1);
+  EXPECT_EQ(wrapper->warmupThreadCount(), 1u) << "ready before: no new warm-up";
+}
+
+TEST_F(WrapperTest, FailedFirstInitIsRetriedThenWarmedUp) {
+  // No pipeline on the first frame, and the warm-up that starts anyway fails.
+  log.initResult = -1;
+  log.warmupResult = -1;
+  EXPECT_EQ(Run(64, 48), 1);
+  FinishWarmup(kWarmFailed);
+  ASSERT_TRUE(WaitFor([&] { return wrapper->state() == VideoSegmentationWrapper::kNotReady; }));
+  log.initResult = 0;
+  log.warmupResult = 0;
+  // The next frame makes the pipeline and starts a warm-up at once.
+  EXPECT_EQ(Run(64, 48), 1);
+  EXPECT_EQ(log.initCalls, 2);
+  EXPECT_EQ(wrapper->warmupThreadCount(), 2u);
+  FinishWarmup(kWarmed);
+  EXPECT_EQ(Run(64, 48), 0);
 }
 
 TEST_F(WrapperTest, SwitchChangeDoesNotReinitButNetworkSizeDoes) {
