@@ -2,10 +2,13 @@
 // of a fault plan, runs one child process that drives a filter over a short
 // clip, fails allocations or thread creations on a chosen thread while a few
 // frames pass (a network-size change among them, so that a warm-up runs
-// under the fault), then stops failing and waits for masks to come back.
-// A point passes when the child survives, every frame got a defined answer
-// (0 with an alpha buffer, or 2 when not even the mask buffer could be
-// made), and masks came back. Needs libtavro_fault.so preloaded.
+// under the fault), then stops failing and waits for masks to come back by
+// themselves, at the same sizes. Cold-start points instead fail one
+// allocation of the first frame's initialisation (the video thread) or of
+// the first warm-up, from the very first frame on. A point passes when the
+// child survives, every frame got a defined answer (0 with an alpha buffer,
+// or 2 when not even the mask buffer could be made), and masks came back.
+// Needs libtavro_fault.so preloaded.
 #include <dlfcn.h>
 #include <pthread.h>
 #include <sys/wait.h>
@@ -37,8 +40,7 @@ constexpr int kWidth = 640, kHeight = 360, kClipFrames = 12;
 constexpr int kFaultFrames = 24;     // frames passed while the plan is armed
 constexpr int kFramePeriodUs = 15000;
 constexpr int kNetChangeFrame = 3;   // of those, the one after the size change
-constexpr double kSettleSeconds = 1.5;   // for masks to come back by themselves
-constexpr double kRecoverSeconds = 10.0;  // after a network-size change
+constexpr double kRecoverSeconds = 10.0;  // for masks to come back by themselves
 constexpr const char* kVideoThread = "TavroVideo";
 const char* const kThreads[] = {"TavroVideo", "MattingThread", "TavroWarmup", "*"};
 
@@ -62,20 +64,23 @@ struct Point {
   int kind;
   std::string thread;
   long first, count;
+  bool cold = false;  // armed before the first frame, not after masks came
 };
 
 std::string Describe(const Point& p) {
   return std::string(p.kind == kTavroFaultAlloc ? "alloc" : "thread") + ":" +
-         p.thread + ":" + std::to_string(p.first) + ":" + std::to_string(p.count);
+         p.thread + ":" + std::to_string(p.first) + ":" + std::to_string(p.count) +
+         (p.cold ? ":cold" : "");
 }
 
 bool ParsePoint(const std::string& text, Point* p) {
-  char kind[16] = {0}, thread[32] = {0};
-  if (std::sscanf(text.c_str(), "%15[^:]:%31[^:]:%ld:%ld", kind, thread, &p->first,
-                  &p->count) != 4)
-    return false;
+  char kind[16] = {0}, thread[32] = {0}, phase[8] = {0};
+  const int n = std::sscanf(text.c_str(), "%15[^:]:%31[^:]:%ld:%ld:%7s", kind, thread,
+                            &p->first, &p->count, phase);
+  if (n < 4) return false;
   p->kind = std::strcmp(kind, "thread") == 0 ? kTavroFaultThread : kTavroFaultAlloc;
   p->thread = thread;
+  p->cold = n == 5 && std::strcmp(phase, "cold") == 0;
   return true;
 }
 
@@ -153,35 +158,40 @@ int RunPoint(const Point& p, const std::string& module, const std::string& clip,
     return 6;
   tavro_rtc::VideoFilter* filter = session.filter();
   int fed = 0, bad = 0;
-  if (!WaitForMask(filter, frames, kRecoverSeconds, &fed, &bad)) return 4;
-
-  shim.arm(p.kind, p.thread == "*" ? nullptr : p.thread.c_str(), p.first, p.count);
-  for (int i = 0; i < kFaultFrames; ++i) {
-    if (i == kNetChangeFrame) session.setConfigs("{\"prefer_efficiency\":true}");
-    bool mask;
-    if (!Feed(filter, frames[fed++ % frames.size()], &mask)) ++bad;
-    usleep(kFramePeriodUs);  // frames at camera pace, so the warm-up runs meanwhile
-  }
-  shim.disarm();
-  const long counted = shim.counted(), failed = shim.failed();
-
-  // A warm-up that failed is tried again only on a size change: make one
-  // when the masks do not come back by themselves.
-  std::string how = "by itself";
-  bool back = WaitForMask(filter, frames, kSettleSeconds, &fed, &bad);
-  // A warm-up whose thread could not be made has not failed: the filter
-  // must try it again by itself.
-  if (!back && p.kind == kTavroFaultThread) {
-    back = WaitForMask(filter, frames, kRecoverSeconds, &fed, &bad);
-    if (!back) how = "never, though only a thread creation failed";
-  } else if (!back) {
-    how = "after a network-size change";
-    session.setConfigs("{\"prefer_efficiency\":false}");
+  const char* thread = p.thread == "*" ? nullptr : p.thread.c_str();
+  long counted = 0, failed = 0;
+  bool back = false;
+  if (p.cold) {
+    // From the first frame on: the adapter, the pipeline and the network
+    // are made under the plan, and the first warm-up runs under it. The
+    // count ends with the first mask.
+    shim.arm(p.kind, thread, p.first, p.count);
+    const auto start = std::chrono::steady_clock::now();
+    while (!back && std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+                            .count() < kRecoverSeconds) {
+      if (!Feed(filter, frames[fed++ % frames.size()], &back)) ++bad;
+      if (!back) usleep(kFramePeriodUs);
+    }
+    shim.disarm();
+    counted = shim.counted();
+    failed = shim.failed();
+  } else {
+    if (!WaitForMask(filter, frames, kRecoverSeconds, &fed, &bad)) return 4;
+    shim.arm(p.kind, thread, p.first, p.count);
+    for (int i = 0; i < kFaultFrames; ++i) {
+      if (i == kNetChangeFrame) session.setConfigs("{\"prefer_efficiency\":true}");
+      bool mask;
+      if (!Feed(filter, frames[fed++ % frames.size()], &mask)) ++bad;
+      usleep(kFramePeriodUs);  // frames at camera pace, so the warm-up runs meanwhile
+    }
+    shim.disarm();
+    counted = shim.counted();
+    failed = shim.failed();
+    // No size changes from here on: a camera stream may never change size.
     back = WaitForMask(filter, frames, kRecoverSeconds, &fed, &bad);
   }
   dprintf(report, "%s counted %ld failed %ld frames %d bad %d mask %s\n",
-          Describe(p).c_str(), counted, failed, fed, bad,
-          back ? how.c_str() : (p.kind == kTavroFaultThread ? how.c_str() : "never"));
+          Describe(p).c_str(), counted, failed, fed, bad, back ? "by itself" : "never");
   session.close();
   if (bad) return 5;
   return back ? 0 : 3;
@@ -190,8 +200,9 @@ int RunPoint(const Point& p, const std::string& module, const std::string& clip,
 // Calls of each kind made per thread over the fault window, from a child
 // run with a plan that never fires; the sweep spreads its points over them.
 long CountCalls(const std::string& self, const std::string& module,
-                const std::string& clip, int kind, const std::string& thread) {
-  Point probe{kind, thread, LONG_MAX, -1};
+                const std::string& clip, int kind, const std::string& thread,
+                bool cold = false) {
+  Point probe{kind, thread, LONG_MAX, -1, cold};
   int fds[2];
   if (pipe(fds) != 0) return 0;
   const pid_t pid = fork();
@@ -215,25 +226,52 @@ long CountCalls(const std::string& self, const std::string& module,
   return counted;
 }
 
+int RunPoints(const std::string& self, const std::string& module, const std::string& clip,
+              const std::vector<Point>& points, bool verbose);
+
+// n of the calls 1 .. calls (all of them when n is 0): dense at the start
+// (the first calls of each step), spread over the rest.
+std::vector<long> SpreadPoints(long calls, long n) {
+  std::vector<long> firsts;
+  if (n <= 0 || n > calls) n = calls;
+  for (long i = 0; i < n; ++i) {
+    const long first = n == calls ? i + 1 : 1 + long((double(i) / n) * (double(i) / n) * calls);
+    if (firsts.empty() || firsts.back() != first) firsts.push_back(first);
+  }
+  return firsts;
+}
+
 int Sweep(const std::string& self, const std::string& module, const std::string& clip,
-          int perThread, bool verbose) {
+          int perThread, int coldPoints, bool verbose) {
   std::vector<Point> points;
+  // One allocation failing at each point of the cold start: the first
+  // frame's initialisation on the video thread, and the first warm-up.
+  if (coldPoints >= 0) {
+    for (const char* thread : {kVideoThread, "TavroWarmup"}) {
+      const long calls = CountCalls(self, module, clip, kTavroFaultAlloc, thread, true);
+      std::printf("allocations on %s from the first frame to the first mask: %ld\n", thread,
+                  calls);
+      std::fflush(stdout);
+      for (long first : SpreadPoints(calls, coldPoints))
+        points.push_back({kTavroFaultAlloc, thread, first, 1, true});
+    }
+  }
+  // With perThread < 0 only the cold start.
+  if (perThread < 0) return RunPoints(self, module, clip, points, verbose);
+  // One allocation failing at each point of a later warm-up.
+  {
+    const long calls = CountCalls(self, module, clip, kTavroFaultAlloc, "TavroWarmup");
+    for (long first : SpreadPoints(calls, perThread))
+      points.push_back({kTavroFaultAlloc, "TavroWarmup", first, 1});
+  }
   for (const char* thread : kThreads) {
     const long calls = CountCalls(self, module, clip, kTavroFaultAlloc, thread);
     std::printf("allocations on %s over the fault window: %ld\n", thread, calls);
     std::fflush(stdout);
-    if (calls <= 0) continue;
-    // Every call (perThread 0), or perThread of them: dense at the start
-    // (the first calls of each step), spread over the rest.
-    const long n = perThread > 0 ? std::min<long>(perThread, calls) : calls;
-    for (long i = 0; i < n; ++i) {
-      const long first = perThread > 0 ? 1 + long((double(i) / n) * (double(i) / n) * calls)
-                                       : i + 1;
-      if (!points.empty() && points.back().thread == thread &&
-          points.back().first == first)
-        continue;
+    // Every call failing from the n-th on, for perThread values of n (every
+    // call with perThread 0).
+    for (long first : SpreadPoints(calls, perThread))
       points.push_back({kTavroFaultAlloc, thread, first, -1});
-    }
   }
   const long creations = CountCalls(self, module, clip, kTavroFaultThread, "*");
   std::printf("thread creations over the fault window: %ld\n", creations);
@@ -241,6 +279,13 @@ int Sweep(const std::string& self, const std::string& module, const std::string&
     points.push_back({kTavroFaultThread, "*", first, 1});
     points.push_back({kTavroFaultThread, "*", first, -1});
   }
+  return RunPoints(self, module, clip, points, verbose);
+}
+
+// One child per point; prints the points that failed (all with verbose) and
+// a summary line. 0 when every point passed.
+int RunPoints(const std::string& self, const std::string& module, const std::string& clip,
+              const std::vector<Point>& points, bool verbose) {
 
   int crashes = 0, hangs = 0, noMask = 0, badCodes = 0, other = 0;
   for (const Point& p : points) {
@@ -310,7 +355,7 @@ std::string DefaultClip() {
 
 int main(int argc, char** argv) {
   std::string module = tavro_host::DefaultModulePath(), clip = DefaultClip(), point;
-  int perThread = 30, report = 1;
+  int perThread = 30, coldPoints = -1, report = 1;
   bool verbose = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -319,13 +364,14 @@ int main(int argc, char** argv) {
     else if (a == "--clip") clip = value();
     else if (a == "--point") point = value();
     else if (a == "--per-thread") perThread = std::atoi(value().c_str());
+    else if (a == "--cold") coldPoints = std::atoi(value().c_str());
     else if (a == "--report-fd") report = std::atoi(value().c_str());
     else if (a == "--verbose") verbose = true;
     else {
       std::fprintf(stderr,
-                   "usage: %s [--per-thread N (0: every call)] [--clip FILE|demo] [--module LIB]\n"
-                   "          [--verbose]\n"
-                   "       %s --point alloc|thread:THREAD:FIRST:COUNT\n",
+                   "usage: %s [--per-thread N (0: every call, -1: none)] [--cold N (0: every call)]\n"
+                   "          [--clip FILE|demo] [--module LIB] [--verbose]\n"
+                   "       %s --point alloc|thread:THREAD:FIRST:COUNT[:cold]\n",
                    argv[0], argv[0]);
       return 2;
     }
@@ -349,5 +395,5 @@ int main(int argc, char** argv) {
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0) return 2;
   self[n] = '\0';
-  return Sweep(self, module, clip, perThread, verbose);
+  return Sweep(self, module, clip, perThread, coldPoints, verbose);
 }
