@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The documented file pipelines (README.md, docs/GSTREAMER.md) run with
-# gst-launch-1.0 on a short clip: mask and bokeh to WebM, alpha to PNG
-# files, background replacement to WebM. Each must exit with status 0, print
+# gst-launch-1.0 on a short clip: bokeh, the default blur, mask and
+# background replacement to WebM, alpha to PNG files. Each must exit with status 0, print
 # no "Caught SIG..." line (gst-launch-1.0 catches the signal of a crash at
 # exit, after the last frame was written) and write every frame.
 # The clip is about the first FRAMES frames of talking_head_a.mp4 when the data
@@ -67,6 +67,9 @@ mkdir -p "$tmp/alpha"
 # shellcheck disable=SC2086  # the pipelines are word lists
 run bokeh $in ! tavroportrait mode=bokeh ! videoconvert \
   ! vp8enc deadline=1 cpu-used=8 target-bitrate=4000000 ! webmmux ! filesink location="$tmp/bokeh.webm"
+# shellcheck disable=SC2086
+run blur $in ! tavroportrait ! videoconvert \
+  ! vp8enc deadline=1 cpu-used=8 ! webmmux ! filesink location="$tmp/blur.webm"
 # shellcheck disable=SC2086
 run mask $in ! tavroportrait mode=mask warmup-wait=5000 ! videoconvert \
   ! vp8enc deadline=1 cpu-used=8 ! webmmux ! filesink location="$tmp/mask.webm"
