@@ -29,7 +29,7 @@ using namespace tavro_host;
 namespace {
 
 #ifdef TAVRO_SANITIZED
-constexpr int kCycles = 10;  // each cycle is a warm-up; slow under ASan
+constexpr int kCycles = 10;  // each cycle loads the module anew; slow under ASan
 #else
 constexpr int kCycles = 50;
 #endif
@@ -157,8 +157,12 @@ TEST(ModuleUnload, ManyCyclesWithThreadsOutlivingEachKeepMemoryBounded) {
   std::printf("resident memory: %.1f MiB after the first cycle, %.1f MiB after %d, peak %.1f MiB\n",
               afterFirst / 1024.0, last / 1024.0, kCycles, peak / 1024.0);
   RecordProperty("rss_growth_kib", std::to_string(last - afterFirst));
-  // A leak of one pipeline per cycle would be tens of MiB by now.
+  // A leak of one pipeline per cycle would be tens of MiB by now. (Under
+  // AddressSanitizer freed memory is held in quarantine: no bound there;
+  // LeakSanitizer checks the leaks instead.)
+#ifndef TAVRO_SANITIZED
   if (afterFirst > 0) {
     EXPECT_LT(last - afterFirst, 24 * 1024) << "KiB";
   }
+#endif
 }
