@@ -96,8 +96,11 @@ void EdgeRefiner::Coefficients(const uint8_t* mask, const uint8_t* luma, int32_t
   }
   BoxMean(a_.get(), I, rows, width, height, r);
   BoxMean(b_.get(), p, rows, width, height, r);
-  std::copy(I, I + n, a_.get());
-  std::copy(p, p + n, b_.get());
+  // mask = gain * (a * luma + b - 1/2) + 1/2, folded into a and b.
+  for (size_t i = 0; i < n; ++i) {
+    a_[i] = kGain * I[i];
+    b_[i] = kGain * (p[i] - 0.5f) + 0.5f;
+  }
 }
 
 bool EdgeRefiner::Refine(const uint8_t* mask, const uint8_t* luma, int32_t width,

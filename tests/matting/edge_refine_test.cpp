@@ -3,6 +3,7 @@
 // mask in range without reading or writing out of bounds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -17,13 +18,19 @@ TEST(EdgeRefiner, KeepsFlatMasksAndSnapsEdgesOntoTheFrame) {
   EdgeRefiner refiner;
   std::vector<uint8_t> out(size_t(OW) * OH);
 
-  // A constant mask under any guide stays that constant.
+  // A constant mask under any guide stays constant: a decided one exactly,
+  // a half-transparent one with its contrast about one half raised.
   std::vector<uint8_t> mask(size_t(W) * H, 200), luma(size_t(W) * H);
   std::vector<uint8_t> full(size_t(OW) * OH);
   for (size_t i = 0; i < luma.size(); ++i) luma[i] = uint8_t(std::rand() & 255);
   for (size_t i = 0; i < full.size(); ++i) full[i] = uint8_t(std::rand() & 255);
   ASSERT_TRUE(refiner.Refine(mask.data(), luma.data(), W, H, full.data(), OW, out.data(), OW, OH));
-  for (uint8_t v : out) ASSERT_NEAR(v, 200, 1);
+  for (uint8_t v : out) ASSERT_NEAR(v, 127.5 + 1.5 * (200 - 127.5), 1);
+  for (uint8_t level : {0, 255}) {
+    std::fill(mask.begin(), mask.end(), level);
+    ASSERT_TRUE(refiner.Refine(mask.data(), luma.data(), W, H, full.data(), OW, out.data(), OW, OH));
+    for (uint8_t v : out) ASSERT_EQ(v, level);
+  }
 
   // The person (bright) ends at x = 100 of the output; the network's mask
   // ends 8 output pixels early and ramps over 24 pixels. Refined, the mask

@@ -60,8 +60,9 @@ int main(int argc, char** argv) {
     const TavroMatting::MaskView view{mask.data(), img.width, img.height};
     // Stills each start afresh; a sequence resets only on its first frame.
     const int reset = (!opts.sequence || first) ? 1 : 0;
-    const TavroMatting::MattingSettings settings = TavroMatting::MakeMattingSettings(
+    TavroMatting::MattingSettings settings = TavroMatting::MakeMattingSettings(
         opts.workWidth, opts.workHeight, reset, opts.opticalFlow, opts.mediaFilter);
+    settings.switches.refine_edges = opts.refineEdges;
     first = false;
     if (TavroMatting::ProcessMattingFrame(frame, &planar, &view, &settings) != 0) {
       std::fprintf(stderr, "pipeline failed on %s, skipped\n", s.stem.c_str());

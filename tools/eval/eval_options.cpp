@@ -40,6 +40,7 @@ bool ApplyConfig(const std::string& jsonOrPath, EvalOptions& opts) {
   bool v = false;
   if (ReadBool(d, "enable_optical_flow", v)) opts.opticalFlow = v;
   if (ReadBool(d, "enable_media_filter", v)) opts.mediaFilter = v;
+  if (ReadBool(d, "refine_edges", v)) opts.refineEdges = v;
   if (ReadBool(d, "prefer_efficiency", v)) {
     opts.workWidth = v ? 224 : 320;
     opts.workHeight = 224;

@@ -12,6 +12,7 @@ struct EvalOptions {
   int workWidth = 320, workHeight = 224;
   bool opticalFlow = false;  // stills: off unless the config asks
   bool mediaFilter = false;
+  bool refineEdges = false;
 };
 
 // Parses argv; prints a usage or error line to stderr and returns false on
@@ -20,8 +21,8 @@ bool ParseOptions(int argc, char** argv, EvalOptions& out);
 
 // Applies a "configs" style JSON object (inline text, or a file holding
 // it): "enable_optical_flow", "enable_media_filter", "prefer_efficiency"
-// (224 x 224 work size). "enable" and "bokeh" do not change the mask that
-// is scored. Returns false when the text is not a JSON object.
+// (224 x 224 work size), "refine_edges". "enable" and "bokeh" do not change
+// the mask that is scored. Returns false when the text is not a JSON object.
 bool ApplyConfig(const std::string& jsonOrPath, EvalOptions& opts);
 
 }  // namespace tavro_eval
