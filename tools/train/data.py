@@ -101,6 +101,16 @@ class Stills:
             self.soft = [_read_bytes(os.path.join(folder, s + ".png"))
                          for s in self.stems]
 
+    @classmethod
+    def from_bytes(cls, stems, images, masks, soft, teacher_weight=0.0):
+        """Stills whose encoded images and masks are already in memory (a
+        data pack); soft: the teacher's encoded masks, or [] for none."""
+        self = cls.__new__(cls)
+        self.stems, self.images, self.masks = list(stems), list(images), list(masks)
+        self.soft = list(soft) if teacher_weight > 0 else []
+        self.teacher_weight = teacher_weight
+        return self
+
     def __len__(self):
         return len(self.stems)
 
@@ -108,8 +118,11 @@ class Stills:
         img = cv2.imdecode(self.images[i], cv2.IMREAD_COLOR)
         mask = cv2.imdecode(self.masks[i], cv2.IMREAD_GRAYSCALE)
         if mask.shape != img.shape[:2]:
+            # Nearest for masks stored at the image's size but off by a
+            # pixel; bilinear for the half-size masks of a data pack.
+            small = mask.shape[0] * 3 < img.shape[0] * 2
             mask = cv2.resize(mask, (img.shape[1], img.shape[0]),
-                              interpolation=cv2.INTER_NEAREST)
+                              interpolation=cv2.INTER_LINEAR if small else cv2.INTER_NEAREST)
         if self.soft:
             soft = cv2.imdecode(self.soft[i], cv2.IMREAD_GRAYSCALE)
             if soft.shape != mask.shape:
@@ -141,6 +154,12 @@ class Backgrounds:
         names = sorted(n for n in os.listdir(BACKGROUNDS) if n.endswith(".jpg"))
         self.images = [_read_bytes(os.path.join(BACKGROUNDS, n)) for n in names]
 
+    @classmethod
+    def from_bytes(cls, images):
+        self = cls.__new__(cls)
+        self.images = list(images)
+        return self
+
     def __len__(self):
         return len(self.images)
 
@@ -163,6 +182,12 @@ class Backdrops:
     def __init__(self, split="train.txt"):
         self.outdoor = Backgrounds()
         self.scenes = scenes.Scenes(SCENES, split)
+
+    @classmethod
+    def from_parts(cls, outdoor, scene_set):
+        self = cls.__new__(cls)
+        self.outdoor, self.scenes = outdoor, scene_set
+        return self
 
     def __len__(self):
         return len(self.outdoor) + len(self.scenes)

@@ -12,10 +12,10 @@ from tools.twin import ops
 class ValSet:
     """Network inputs and ground truths of one list at one work size."""
 
-    def __init__(self, stems, width, height):
+    def __init__(self, stems, width, height, stills=None):
         self.stems = list(stems)
         self.width, self.height = width, height
-        stills = data.Stills(self.stems)
+        stills = stills if stills is not None else data.Stills(self.stems)
         xs, self.truth = [], []
         for i in range(len(stills)):
             img, mask = stills.get(i)
@@ -48,17 +48,18 @@ def evaluate(net, valset, loss_fn=None, batch=16):
     the share of all background pixels called person)."""
     was_training = net.training
     net.eval()
+    device = next(net.parameters()).device
     ious, losses = [], []
     false_pos, background = 0, 0
     with torch.no_grad():
         for s in range(0, len(valset), batch):
             x = torch.from_numpy(valset.inputs[s:s + batch]).permute(0, 3, 1, 2)
-            x = x.float().contiguous(memory_format=torch.channels_last)
-            logits = net(x)
+            x = x.float().contiguous(memory_format=torch.channels_last).to(device)
+            logits = net(x).float()
             if loss_fn is not None:
-                t = torch.from_numpy(valset.targets[s:s + batch]).unsqueeze(1)
+                t = torch.from_numpy(valset.targets[s:s + batch]).unsqueeze(1).to(device)
                 losses.append(float(loss_fn(logits, t)) * x.shape[0])
-            masks = ops.mask_bytes(torch.sigmoid(logits))[:, 0].numpy()
+            masks = ops.mask_bytes(torch.sigmoid(logits).cpu())[:, 0].numpy()
             for k, m in enumerate(masks):
                 truth = valset.truth[s + k]
                 pred = mask_to_still(m, truth.shape)

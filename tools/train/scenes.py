@@ -61,11 +61,22 @@ class Scenes:
         with open(os.path.join(root, split)) as f:
             files = [s.strip() for s in f if s.strip()]
         fractions = read_manifest(root)
+        self._setup(files, [_read_bytes(os.path.join(root, n)) for n in files],
+                    [fractions.get(n, 0.0) for n in files])
+
+    @classmethod
+    def from_bytes(cls, files, images, fractions):
+        """Scenes whose encoded images are already in memory (a data pack)."""
+        self = cls.__new__(cls)
+        self._setup(list(files), list(images), list(fractions))
+        return self
+
+    def _setup(self, files, images, fractions):
         self.files = files
-        self.images = [_read_bytes(os.path.join(root, n)) for n in files]
+        self.images = images
+        self.fractions = fractions
         kinds = [n.split("/")[0] for n in files]
-        w = np.array([HARD_BOOST if fractions.get(n, 0.0) > HARD_FRACTION else 1.0
-                      for n in files])
+        w = np.array([HARD_BOOST if f > HARD_FRACTION else 1.0 for f in fractions])
         for kind in SCENE_KINDS:
             sel = np.array([k == kind for k in kinds])
             if sel.any():

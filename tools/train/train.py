@@ -14,7 +14,9 @@ Batches are derived from (seed, epoch, batch index) alone, so a resumed run
 draws the same samples it would have drawn without the interruption.
 """
 import argparse
+import contextlib
 import copy
+import multiprocessing
 import json
 import math
 import os
@@ -25,7 +27,7 @@ import time
 import numpy as np
 import torch
 
-from tools.train import data, evaluate, hardness, losses
+from tools.train import data, evaluate, hardness, losses, pack
 from tools.twin import weights_io
 from tools.twin.net import TwinNet
 
@@ -85,6 +87,14 @@ def parse_args(argv=None):
                    help="the worst share of the scored stills counted hard")
     p.add_argument("--hard-share", type=float, default=0.25,
                    help="share of the scene samples redrawn from the hard stills")
+    p.add_argument("--pack", default="",
+                   help="read every sample from a data pack (tools.train.pack) "
+                        "instead of the data folder")
+    p.add_argument("--device", default="cpu", help="cpu, or cuda on a GPU machine")
+    p.add_argument("--amp", action="store_true",
+                   help="mixed precision (bfloat16 autocast) on a GPU")
+    p.add_argument("--workers", type=int, default=0,
+                   help="processes building samples (0: one thread beside the step)")
     p.add_argument("--val-size", default="320x224")
     p.add_argument("--val-count", type=int, default=0,
                    help="validate on the first N stills only (0 = all; for trials)")
@@ -187,14 +197,37 @@ def _produce(args, stills, backgrounds, epoch, fine, start, q, stop):
         worst = hardness.hard_stems(args.hard, args.hard_fraction)
         hard = [st in worst for st in stills.stems]
     plan = batch_plan(args, len(stills), epoch, fine, cutout, hard)
-    for b in range(start, len(plan)):
-        if stop.is_set():
-            return
-        idx, (w, h) = plan[b]
-        rng = np.random.default_rng([args.seed, epoch, b])
-        x, t = data.training_batch(stills, backgrounds, idx, w, h, rng)
-        q.put((b, x, t))
+    jobs = [(b, plan[b], args.seed, epoch) for b in range(start, len(plan))]
+    if args.workers > 1:
+        # Forked workers share the encoded data; each batch still comes
+        # from (seed, epoch, batch) alone, so the order of work is free.
+        global _WORKER_DATA
+        _WORKER_DATA = (stills, backgrounds)
+        ctx = multiprocessing.get_context("fork")
+        with ctx.Pool(args.workers) as pool:
+            for item in pool.imap(_build_batch, jobs, chunksize=1):
+                if stop.is_set():
+                    pool.terminate()
+                    return
+                q.put(item)
+    else:
+        _WORKER_DATA = (stills, backgrounds)
+        for job in jobs:
+            if stop.is_set():
+                return
+            q.put(_build_batch(job))
     q.put(None)
+
+
+_WORKER_DATA = None
+
+
+def _build_batch(job):
+    b, (idx, (w, h)), seed, epoch = job
+    stills, backgrounds = _WORKER_DATA
+    rng = np.random.default_rng([seed, epoch, b])
+    x, t = data.training_batch(stills, backgrounds, idx, w, h, rng)
+    return b, x, t
 
 
 class WeightAverage:
@@ -237,7 +270,9 @@ class Trainer:
         self.last = os.path.join(args.run, "last.pt")
         # Channels-last runs the few-channel full-resolution convolutions of
         # the stem and head about 30 times faster on CPU (2-3x for a step).
-        self.net = TwinNet(train_form=True).to(memory_format=torch.channels_last)
+        self.device = torch.device(args.device)
+        self.net = TwinNet(train_form=True).to(
+            self.device, memory_format=torch.channels_last)
         self.opt = torch.optim.AdamW(self.net.parameters(), lr=args.lr,
                                      weight_decay=args.weight_decay)
         # An exponential moving average of the weights (batch-norm statistics
@@ -253,14 +288,14 @@ class Trainer:
         src = self.last if os.path.exists(self.last) else (
             args.init if args.init and os.path.exists(args.init) else None)
         if src:
-            ck = torch.load(src)
+            ck = torch.load(src, map_location=self.device)
             self.net.load_state_dict(ck["model"])
             if "optimizer" in ck:
                 self.opt.load_state_dict(ck["optimizer"])
             if self.ema is not None:
                 self.ema.module.load_state_dict(ck.get("ema", ck["model"]))
             if "torch_rng" in ck:
-                torch.set_rng_state(ck["torch_rng"])
+                torch.set_rng_state(ck["torch_rng"].cpu())
             for k in state:
                 if k in ck:
                     state[k] = ck[k]
@@ -273,17 +308,24 @@ class Trainer:
 
     def load_data(self):
         args = self.args
-        stems = data.training_stems(args.clip_frames)
-        self.stills = data.Stills(stems, args.teacher_weight, args.teacher)
-        self.backgrounds = data.Backdrops()
         vw, vh = (int(v) for v in args.val_size.split("x"))
-        val_stems = data.read_list("val.txt")
-        self.valset = evaluate.ValSet(
-            val_stems[:args.val_count] if args.val_count else val_stems, vw, vh)
-        # The hard-background frames (tools.train.hardval) when they exist.
-        hard_list = os.path.join(data.HARDVAL_CACHE, "list.txt")
-        self.hardset = evaluate.ValSet(data.read_list(hard_list), vw, vh) if (
-            os.path.exists(hard_list)) else None
+        if args.pack:
+            self.stills, self.backgrounds, val, hard, teacher = pack.load(
+                args.pack, args.teacher_weight)
+            self.log("pack", args.pack, "teacher", teacher)
+            self.valset = evaluate.ValSet(val.stems, vw, vh, stills=val)
+            self.hardset = evaluate.ValSet(hard.stems, vw, vh, stills=hard) if hard else None
+        else:
+            stems = data.training_stems(args.clip_frames)
+            self.stills = data.Stills(stems, args.teacher_weight, args.teacher)
+            self.backgrounds = data.Backdrops()
+            val_stems = data.read_list("val.txt")
+            self.valset = evaluate.ValSet(
+                val_stems[:args.val_count] if args.val_count else val_stems, vw, vh)
+            # The hard-background frames (tools.train.hardval) when they exist.
+            hard_list = os.path.join(data.HARDVAL_CACHE, "list.txt")
+            self.hardset = evaluate.ValSet(data.read_list(hard_list), vw, vh) if (
+                os.path.exists(hard_list)) else None
         self.log("data", len(self.stills), "train stills,", len(self.backgrounds),
                  "backgrounds,", len(self.valset), "val stills at", args.val_size,
                  "hard-background frames:", len(self.hardset) if self.hardset else 0)
@@ -300,9 +342,13 @@ class Trainer:
         for g in self.opt.param_groups:
             g["lr"] = lr_at(self.args, self.state)
         xt = torch.from_numpy(x).permute(0, 3, 1, 2).float().contiguous(
-            memory_format=torch.channels_last)
-        tt = torch.from_numpy(t).unsqueeze(1)
-        loss = losses.segmentation_loss(self.net(xt), tt,
+            memory_format=torch.channels_last).to(self.device, non_blocking=True)
+        tt = torch.from_numpy(t).unsqueeze(1).to(self.device, non_blocking=True)
+        amp = torch.autocast(self.device.type, dtype=torch.bfloat16) if (
+            self.args.amp) else contextlib.nullcontext()
+        with amp:
+            logits = self.net(xt)
+        loss = losses.segmentation_loss(logits.float(), tt,
                                         lovasz_weight=self.args.lovasz_weight,
                                         checker_weight=self.args.checker_weight)
         self.opt.zero_grad(set_to_none=True)
@@ -386,11 +432,12 @@ class Trainer:
         self.log("EPOCH", json.dumps(rec))
         if score > state["best_iou"]:
             state["best_iou"] = score
-            torch.save({"model": judged.state_dict(), "epoch": epoch,
+            torch.save({"model": {k: v.cpu() for k, v in judged.state_dict().items()},
+                        "epoch": epoch,
                         "val_iou": res["mean_iou"], "score": score},
                        os.path.join(args.run, "best.pt"))
             weights_io.write(os.path.join(args.run, "best_weights.bin"),
-                             judged.folded_weights())
+                             copy.deepcopy(judged).cpu().folded_weights())
             self.log("new best score %.4f (val IoU %.4f)" % (score, res["mean_iou"]))
         self.checkpoint()
 
