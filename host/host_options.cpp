@@ -68,6 +68,46 @@ bool AddSetting(const std::string& text, std::string* json, std::string* error) 
           "\":" + value + "}";
   return true;
 }
+
+// A numeric option's value, range-checked, into its field.
+bool SetNumber(const std::string& a, const char* v, HostOptions* o, std::string* error) {
+  int n;
+  const int most = a == "--blur-strength" ? 100
+                 : a == "--frames" || a == "--warmup-wait" ? 1000000000 : 255;
+  if (!ParseInt(v, &n) || n > most) {
+    *error = "bad number for " + a + ": " + v;
+    return false;
+  }
+  int* target = a == "--frames" ? &o->maxFrames
+              : a == "--warmup-wait" ? &o->warmupWaitMs
+              : a == "--blur-strength" ? &o->composite.blurStrength
+              : a == "--edge-feather" ? &o->composite.edgeFeather
+              : a == "--mask-threshold" ? &o->composite.maskThreshold
+              : &o->composite.maskSoftness;
+  *target = n;
+  return true;
+}
+
+// What the options say together: outputs the writers can fill, and either
+// --demo or an input.
+bool CheckHostOptions(const HostOptions& o, std::string* error) {
+  // OpenCV's writer would make a file of any name, but fills only these.
+  for (const std::string* path : {&o.output, &o.maskOut}) {
+    std::string ext = std::filesystem::path(*path).extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!path->empty() && *path != "-" && ext != ".y4m" && ext != ".mp4" && ext != ".avi") {
+      *error = (path == &o.output ? "--output " : "--mask-out ") + *path +
+               ": tavro-host writes .y4m, .mp4 or .avi (or - for Y4M on standard output)";
+      return false;
+    }
+  }
+  if (o.demo == !o.input.empty()) {
+    *error = o.demo ? "give either --demo or an input, not both" : "no input (or --demo)";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseHostOptions(int argc, char** argv, HostOptions* o, std::string* error) {
@@ -106,21 +146,7 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* o, std::string* error)
       if (!(v = value(a.c_str())) || !AddSetting(v, &o->setsJson, error)) return false;
     } else if (a == "--frames" || a == "--warmup-wait" || a == "--blur-strength" ||
                a == "--edge-feather" || a == "--mask-threshold" || a == "--mask-softness") {
-      if (!(v = value(a.c_str()))) return false;
-      int n;
-      const int most = a == "--blur-strength" ? 100
-                     : a == "--frames" || a == "--warmup-wait" ? 1000000000 : 255;
-      if (!ParseInt(v, &n) || n > most) {
-        *error = "bad number for " + a + ": " + v;
-        return false;
-      }
-      int* target = a == "--frames" ? &o->maxFrames
-                  : a == "--warmup-wait" ? &o->warmupWaitMs
-                  : a == "--blur-strength" ? &o->composite.blurStrength
-                  : a == "--edge-feather" ? &o->composite.edgeFeather
-                  : a == "--mask-threshold" ? &o->composite.maskThreshold
-                  : &o->composite.maskSoftness;
-      *target = n;
+      if (!(v = value(a.c_str())) || !SetNumber(a, v, o, error)) return false;
     } else if (!a.empty() && a[0] == '-') {
       *error = "unknown option " + a;
       return false;
@@ -132,21 +158,7 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* o, std::string* error)
     }
   }
   if (o->help) return true;
-  // OpenCV's writer would make a file of any name, but fills only these.
-  for (const std::string* path : {&o->output, &o->maskOut}) {
-    std::string ext = std::filesystem::path(*path).extension().string();
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (!path->empty() && *path != "-" && ext != ".y4m" && ext != ".mp4" && ext != ".avi") {
-      *error = (path == &o->output ? "--output " : "--mask-out ") + *path +
-               ": tavro-host writes .y4m, .mp4 or .avi (or - for Y4M on standard output)";
-      return false;
-    }
-  }
-  if (o->demo == !o->input.empty()) {
-    *error = o->demo ? "give either --demo or an input, not both" : "no input (or --demo)";
-    return false;
-  }
-  return true;
+  return CheckHostOptions(*o, error);
 }
 
 }  // namespace tavro_host

@@ -26,7 +26,9 @@ class Layer {
   Layer(const Layer&) = delete;
   Layer& operator=(const Layer&) = delete;
 
-  // Yes/no property: true for Concat and for 1x1 convolutions.
+  // Yes/no property: true for Concat and for 1x1 convolutions. Part of the
+  // layer interface every type answers (slot 1), though nothing in this
+  // system asks it yet.
   virtual bool PropertyQuery() const { return false; }
   // Computes output shapes (and flops) from the inputs.
   virtual void Setup() = 0;
@@ -37,6 +39,8 @@ class Layer {
   }
   virtual std::string Description() const { return std::string(); }
   virtual void AfterForward() {}
+  // Part of the layer interface (the slot after AfterForward); every type
+  // answers true and nothing in this system asks it.
   virtual bool SecondQuery() const { return true; }
 
   // Folds the output range of output 0 (plain floats) into min/max and
@@ -53,6 +57,9 @@ class Layer {
   std::string name;
   std::vector<Tensor*> inputs;
   std::vector<Tensor*> outputs;
+  // The running range of output 0. The maximum starts at the smallest
+  // positive float, not at -FLT_MAX, as the statistics this engine reports
+  // always have: a layer whose outputs are all negative reports that value.
   float minValue = FLT_MAX;
   float maxValue = FLT_MIN;
 

@@ -23,6 +23,8 @@ class ScopeTimer {
   bool printOnDestroy = false;
   bool printStats = false;
   float minimum = FLT_MAX;
+  // Starts at the smallest positive float (not 0), as the engine's timers
+  // always have; any measured time is above it.
   float maximum = FLT_MIN;
   float total = 0.f;
   int32_t count = 0;

@@ -49,6 +49,8 @@ class DepthwiseConv : public simd::DepthwiseConv {
   bool Forward(core::RunEnv* env) override;
 };
 
+// The type the x86 run environment registers for "ConvTranspose": a layer
+// of the x86:: tier of its own, with the portable transposed forward pass.
 class DeConv : public simd::DeConv {
  public:
   DeConv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)

@@ -683,15 +683,12 @@ void Finalize(GObject* object) {
 
 static void gst_tavro_portrait_init(GstTavroPortrait* self) { self->state = new State(); }
 
-static void gst_tavro_portrait_class_init(GstTavroPortraitClass* klass) {
-  GObjectClass* gobject = G_OBJECT_CLASS(klass);
-  GstElementClass* element = GST_ELEMENT_CLASS(klass);
-  GstBaseTransformClass* trans = GST_BASE_TRANSFORM_CLASS(klass);
-  GstVideoFilterClass* video = GST_VIDEO_FILTER_CLASS(klass);
+static void InstallCompositeProperties(GObjectClass* gobject, GParamFlags flags);
 
-  gobject->set_property = SetProperty;
-  gobject->get_property = GetProperty;
-  gobject->finalize = Finalize;
+// The element's properties: the mode, one boolean per "configs" member that
+// names a property, the raw config, the module and the backgrounds; then
+// the compositing settings.
+static void InstallProperties(GObjectClass* gobject) {
   const auto flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
                                               GST_PARAM_MUTABLE_PLAYING);
   g_object_class_install_property(
@@ -731,6 +728,11 @@ static void gst_tavro_portrait_class_init(GstTavroPortraitClass* klass) {
                           "of its pictures per frame, from the start again at its end; scaled "
                           "to the frame; wins over background-image",
                           nullptr, flags));
+  InstallCompositeProperties(gobject, flags);
+}
+
+// The compositing settings of mode=blur and replace, and the warm-up wait.
+static void InstallCompositeProperties(GObjectClass* gobject, GParamFlags flags) {
   const tavro_host::CompositeSettings defaults;
   g_object_class_install_property(
       gobject, PROP_BACKGROUND_COLOR,
@@ -766,6 +768,18 @@ static void gst_tavro_portrait_class_init(GstTavroPortraitClass* klass) {
                         "Hold the first frame up to this many ms until the network is warm, "
                         "so it gets a real mask (for files; 0 for live sources)",
                         0, 60000, 0, flags));
+}
+
+static void gst_tavro_portrait_class_init(GstTavroPortraitClass* klass) {
+  GObjectClass* gobject = G_OBJECT_CLASS(klass);
+  GstElementClass* element = GST_ELEMENT_CLASS(klass);
+  GstBaseTransformClass* trans = GST_BASE_TRANSFORM_CLASS(klass);
+  GstVideoFilterClass* video = GST_VIDEO_FILTER_CLASS(klass);
+
+  gobject->set_property = SetProperty;
+  gobject->get_property = GetProperty;
+  gobject->finalize = Finalize;
+  InstallProperties(gobject);
 
   gst_element_class_set_static_metadata(
       element, "Tavro portrait segmentation", "Filter/Effect/Video",
