@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <mutex>
 
@@ -31,14 +32,13 @@ void SetLineSink(LineSink sink) {
 
 LineSink CurrentLineSink() { return currentSink.load(); }
 
-void Write(const char* text, std::size_t size) {
-  std::lock_guard<std::mutex> lock(SinkMutex());
-  const LineSink sink = currentSink.load();
+namespace {
+// Under SinkMutex: text to standard output, or its complete lines to sink.
+void WriteLocked(LineSink sink, const char* text, std::size_t size) {
   if (!sink) {
     // std::cout, not the C stream: callers and tests may redirect it, and it
     // is synchronised with stdio, so the order of bytes is kept either way.
     std::cout.write(text, static_cast<std::streamsize>(size));
-    std::cout.flush();
     return;
   }
   std::string& pending = Pending();
@@ -52,16 +52,27 @@ void Write(const char* text, std::size_t size) {
   }
 }
 
-void Write(const std::string& text) { Write(text.data(), text.size()); }
-
-void Line(const std::string& text) {
-  std::string line;
-  line.reserve(text.size() + 1);
-  line.append(text).push_back('\n');
-  Write(line);
+void WriteLines(const char* text, std::size_t size, bool lineEnd) noexcept {
+  try {
+    std::lock_guard<std::mutex> lock(SinkMutex());
+    const LineSink sink = currentSink.load();
+    WriteLocked(sink, text, size);
+    if (lineEnd) WriteLocked(sink, "\n", 1);
+    if (!sink) std::cout.flush();
+  } catch (...) {  // no memory for the line (or a sink that threw): dropped
+  }
 }
+}  // namespace
 
-void Printf(const char* format, ...) {
+void Write(const char* text, std::size_t size) noexcept { WriteLines(text, size, false); }
+
+void Write(const std::string& text) noexcept { WriteLines(text.data(), text.size(), false); }
+
+void Line(const char* text) noexcept { WriteLines(text, std::strlen(text), true); }
+
+void Line(const std::string& text) noexcept { WriteLines(text.data(), text.size(), true); }
+
+void Printf(const char* format, ...) noexcept {
   char small[256];
   va_list args;
   va_start(args, format);
@@ -69,19 +80,17 @@ void Printf(const char* format, ...) {
   va_copy(again, args);
   const int n = std::vsnprintf(small, sizeof small, format, args);
   va_end(args);
-  if (n < 0) {
-    va_end(again);
-    return;
-  }
-  if (static_cast<std::size_t>(n) < sizeof small) {
-    va_end(again);
+  if (n >= 0 && static_cast<std::size_t>(n) < sizeof small) {
     Write(small, static_cast<std::size_t>(n));
-    return;
+  } else if (n >= 0) {
+    try {
+      std::string big(static_cast<std::size_t>(n) + 1, '\0');
+      std::vsnprintf(&big[0], big.size(), format, again);
+      Write(big.data(), static_cast<std::size_t>(n));
+    } catch (...) {  // no memory for a long line: dropped
+    }
   }
-  std::string big(static_cast<std::size_t>(n) + 1, '\0');
-  std::vsnprintf(&big[0], big.size(), format, again);
   va_end(again);
-  Write(big.data(), static_cast<std::size_t>(n));
 }
 
 }  // namespace tavro_diag

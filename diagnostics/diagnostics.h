@@ -24,12 +24,16 @@ typedef void (*LineSink)(const char* line);
 void SetLineSink(LineSink sink);
 LineSink CurrentLineSink();
 
+// None of these throws, and on standard output none allocates: a line that
+// cannot be written is dropped, so a failed allocation never stops a caller
+// half-way.
 // Writes text as it is (pieces of a line are fine: a sink sees whole lines).
-void Write(const char* text, std::size_t size);
-void Write(const std::string& text);
+void Write(const char* text, std::size_t size) noexcept;
+void Write(const std::string& text) noexcept;
 // Writes text and a line end.
-void Line(const std::string& text);
-// printf-style Write.
-void Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Line(const char* text) noexcept;
+void Line(const std::string& text) noexcept;
+// printf-style Write (up to 255 bytes without allocating).
+void Printf(const char* format, ...) noexcept __attribute__((format(printf, 1, 2)));
 
 }  // namespace tavro_diag

@@ -1,8 +1,7 @@
 #include "extension/cost_timer.h"
 
 #include <chrono>
-#include <iomanip>
-#include <sstream>
+#include <cstdio>
 
 #include "diagnostics/diagnostics.h"
 
@@ -23,11 +22,13 @@ float CostTimer::elapsedMs() const {
 }
 
 void PrintCostLine(const std::string& name, float ms) {
-  // Composed on a stream of its own (default format: six significant
-  // digits), so no format flag reaches anyone else's output.
-  std::ostringstream line;
-  line << std::left << std::setw(40) << name << " cost:  " << std::setw(10) << ms << "ms";
-  tavro_diag::Line(line.str());
+  // Left-aligned name in 40 columns and the milliseconds in 10, in the
+  // streams' default float format (%g, six significant digits); formatted
+  // on the stack so that printing never allocates.
+  char line[160];
+  const int n = std::snprintf(line, sizeof line, "%-40s cost:  %-10gms", name.c_str(),
+                              static_cast<double>(ms));
+  if (n > 0) tavro_diag::Line(line);  // a name too long for the line is cut
 }
 
 }  // namespace tavro
