@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "extension/ref_counted_object.h"
@@ -120,6 +122,46 @@ TEST(WrapperFaults, WarmupThreadCreationIsRetriedOnTheNextFrame) {
        at = text.find("warmup failed!", at + 1))
     ++said;
   EXPECT_EQ(said, 1u) << "said once per run of failures";
+}
+
+// Every allocation of the frame that follows a network-size change (a
+// re-initialisation and the start of a warm-up) fails from the n-th on, for
+// each n: once the heap gives again, masks come back by themselves, at the
+// same sizes. (A diagnostic line that threw once left the wrapper "warming
+// up" with no warm-up running, for good.)
+TEST(WrapperFaults, EachAllocationOfANetworkSizeChangeCanFailAndFramesComeBack) {
+  Shim shim;
+  if (!shim.loaded()) GTEST_SKIP() << "libtavro_fault.so is not preloaded";
+  pthread_setname_np(pthread_self(), "TavroCaller");
+  std::vector<uint8_t> pixels(64 * 48 * 3 / 2), maskData(64 * 48);
+  tavro::FrameImage image{64, 48, 64, 32, 32, pixels.data(), pixels.data() + 64 * 48,
+                          pixels.data() + 64 * 48 * 5 / 4};
+  tavro::MaskBuffer mask{64, 48, 0, maskData.data()};
+  auto changeUnder = [&](long failFrom) {
+    tavro_test::MattingLog log;
+    tavro::VideoSegmentationWrapper wrapper(
+        std::unique_ptr<tavro::MattingInterface>(new tavro_test::FakeMatting(&log)));
+    wrapper.Process(image, mask);
+    EXPECT_TRUE(tavro_test::WaitFor(
+        [&] { return wrapper.state() == tavro::VideoSegmentationWrapper::kReady; }));
+    tavro::SegmentationConfig config;
+    config.netWidth = 224;
+    wrapper.setConfig(config);
+    shim.arm(kTavroFaultAlloc, "TavroCaller", failFrom, -1);
+    wrapper.Process(image, mask);
+    shim.disarm();
+    const long counted = shim.counted();
+    bool back = false;
+    for (int i = 0; i < 500 && !back; ++i) {
+      back = wrapper.Process(image, mask) == 0;
+      if (!back) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_TRUE(back) << "allocation " << failFrom << ": no frame handed on again";
+    return counted;
+  };
+  const long perFrame = changeUnder(LONG_MAX);
+  ASSERT_GT(perFrame, 0);
+  for (long n = 1; n <= perFrame + 1; ++n) changeUnder(n);
 }
 
 // Every allocation of a processed frame in the filter fails in turn, on the
