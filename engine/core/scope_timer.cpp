@@ -32,14 +32,13 @@ void ScopeTimer::StopLayer() {
 }
 
 ScopeTimer::~ScopeTimer() {
+  if (!printOnDestroy && !printStats) return;
   std::ostringstream line;
   if (printOnDestroy) {
     line << name << " cost:   " << ElapsedMs() << "ms";
-  } else if (printStats) {
+  } else {
     line << name << "--min cost: " << minimum << "ms," << " max cost: " << maximum << "ms,"
          << " avg cost: " << (count ? total / count : 0.f) << "ms";
-  } else {
-    return;
   }
   tavro_diag::Line(line.str());
 }
