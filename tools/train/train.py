@@ -87,6 +87,8 @@ def parse_args(argv=None):
                    help="the worst share of the scored stills counted hard")
     p.add_argument("--hard-share", type=float, default=0.25,
                    help="share of the scene samples redrawn from the hard stills")
+    p.add_argument("--still-share", type=float, default=data.STILL_SHARE,
+                   help="share of samples that take the still itself as the frame")
     p.add_argument("--pack", default="",
                    help="read every sample from a data pack (tools.train.pack) "
                         "instead of the data folder")
@@ -263,6 +265,7 @@ class Trainer:
 
     def __init__(self, args):
         self.args = args
+        data.STILL_SHARE = args.still_share
         torch.set_num_threads(args.threads)
         torch.manual_seed(args.seed)
         os.makedirs(args.run, exist_ok=True)
