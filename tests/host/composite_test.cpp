@@ -201,13 +201,17 @@ TEST(BackdropPicture, TransparencyCutShortJpegAndColours) {
   EXPECT_NEAR(p.alpha()[0], 128, 1);
   EXPECT_EQ(p.planes().plane[1].width, 8);
 
-  ASSERT_TRUE(cv::imwrite(dir + "tavro_whole.jpg", cv::Mat(64, 64, CV_8UC3, cv::Scalar(1, 2, 3))));
-  ASSERT_TRUE(ReadPicture(dir + "tavro_whole.jpg", &read, &error)) << error;
-  std::ifstream in(dir + "tavro_whole.jpg", std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::ofstream(dir + "tavro_cut.jpg", std::ios::binary) << bytes.substr(0, bytes.size() / 2);
-  EXPECT_FALSE(ReadPicture(dir + "tavro_cut.jpg", &read, &error));
-  EXPECT_NE(error.find("cut short"), std::string::npos) << error;
+  // A JPEG cut short is refused by name. OpenCV builds without a JPEG codec
+  // (the Windows cross build) cannot make the test picture.
+  if (cv::haveImageWriter(".jpg")) {
+    ASSERT_TRUE(cv::imwrite(dir + "tavro_whole.jpg", cv::Mat(64, 64, CV_8UC3, cv::Scalar(1, 2, 3))));
+    ASSERT_TRUE(ReadPicture(dir + "tavro_whole.jpg", &read, &error)) << error;
+    std::ifstream in(dir + "tavro_whole.jpg", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ofstream(dir + "tavro_cut.jpg", std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    EXPECT_FALSE(ReadPicture(dir + "tavro_cut.jpg", &read, &error));
+    EXPECT_NE(error.find("cut short"), std::string::npos) << error;
+  }
   EXPECT_FALSE(ReadPicture(dir + "tavro_none.png", &read, &error));
 
   uint8_t yuva[4];
