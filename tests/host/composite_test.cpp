@@ -189,20 +189,23 @@ TEST(Composite, OddSizesAndPaddedRows) {
 
 TEST(BackdropPicture, TransparencyCutShortJpegAndColours) {
   const std::string dir = ::testing::TempDir();
-  cv::Mat bgra(20, 30, CV_8UC4, cv::Scalar(0, 0, 255, 128));
-  ASSERT_TRUE(cv::imwrite(dir + "tavro_half.png", bgra));
   cv::Mat read;
   std::string error;
-  ASSERT_TRUE(ReadPicture(dir + "tavro_half.png", &read, &error)) << error;
-  EXPECT_EQ(read.channels(), 4);
-  BackdropPicture p;
-  p.set(read, 15, 9);
-  ASSERT_NE(p.alpha(), nullptr);
-  EXPECT_NEAR(p.alpha()[0], 128, 1);
-  EXPECT_EQ(p.planes().plane[1].width, 8);
+  // A PNG's transparency is kept. OpenCV builds without image codecs (the
+  // Windows cross build) can neither write nor read the test pictures.
+  if (cv::haveImageWriter(".png")) {
+    cv::Mat bgra(20, 30, CV_8UC4, cv::Scalar(0, 0, 255, 128));
+    ASSERT_TRUE(cv::imwrite(dir + "tavro_half.png", bgra));
+    ASSERT_TRUE(ReadPicture(dir + "tavro_half.png", &read, &error)) << error;
+    EXPECT_EQ(read.channels(), 4);
+    BackdropPicture p;
+    p.set(read, 15, 9);
+    ASSERT_NE(p.alpha(), nullptr);
+    EXPECT_NEAR(p.alpha()[0], 128, 1);
+    EXPECT_EQ(p.planes().plane[1].width, 8);
+  }
 
-  // A JPEG cut short is refused by name. OpenCV builds without a JPEG codec
-  // (the Windows cross build) cannot make the test picture.
+  // A JPEG cut short is refused by name.
   if (cv::haveImageWriter(".jpg")) {
     ASSERT_TRUE(cv::imwrite(dir + "tavro_whole.jpg", cv::Mat(64, 64, CV_8UC3, cv::Scalar(1, 2, 3))));
     ASSERT_TRUE(ReadPicture(dir + "tavro_whole.jpg", &read, &error)) << error;
