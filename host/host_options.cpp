@@ -158,6 +158,12 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* o, std::string* error)
     }
   }
   if (o->help) return true;
+  // The mask's edges follow the frame's own edges unless the user's configs
+  // or --set say otherwise.
+  if (o->configs.find("\"refine_edges\"") == std::string::npos &&
+      o->setsJson.find("\"refine_edges\"") == std::string::npos &&
+      !AddSetting("refine_edges=true", &o->setsJson, error))
+    return false;
   return CheckHostOptions(*o, error);
 }
 

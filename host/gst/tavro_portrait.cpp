@@ -35,13 +35,22 @@ constexpr char kModuleFile[] = "libtavro_segmentation_extension.so";
 enum class Output { kNone, kMask, kAlpha, kBokeh, kComposite };
 
 // Everything C++ lives here; the GObject instance holds a pointer to it.
+// The element's own starting values of the "configs" members: the module's,
+// except that the mask's edges follow the frame's (what a picture composite
+// needs, and off by default in the module).
+tavro_rtc::FilterSettings ElementSwitches() {
+  tavro_rtc::FilterSettings s;
+  s.refine_edges = true;
+  return s;
+}
+
 struct State {
   // Properties, under propertyMutex (a std::mutex rather than the object
   // lock, whose futex the race detector cannot see). serial counts changes
   // that the module must hear about.
   std::mutex propertyMutex;
   GstTavroPortraitMode mode = GST_TAVRO_PORTRAIT_MODE_AUTO;
-  tavro_rtc::FilterSettings switches;  // those with a property are read
+  tavro_rtc::FilterSettings switches = ElementSwitches();  // those with a property are read
   std::string config;
   std::string module;
   std::string backgroundImage;
@@ -700,8 +709,8 @@ static void InstallProperties(GObjectClass* gobject) {
     if (!member.property) continue;
     g_object_class_install_property(
         gobject, PROP_SETTING + i,
-        g_param_spec_boolean(member.property, member.property, member.meaning, member.initial,
-                             flags));
+        g_param_spec_boolean(member.property, member.property, member.meaning,
+                             ElementSwitches().*member.field, flags));
   }
   g_object_class_install_property(
       gobject, PROP_CONFIG,

@@ -345,8 +345,9 @@ TEST(TavroPortraitLive, PreferEfficiencyHolds) {
   const I420Image frame = DemoFrames(1)[0];
   const std::vector<uint8_t> net224 = PipelineMask(frame, 224);
   ASSERT_NE(net224, PipelineMask(frame, 320));
-  EXPECT_TRUE(WarmOutput("mode=mask optical-flow=false prefer-efficiency=true", frame).planes[0] ==
-              net224);
+  EXPECT_TRUE(WarmOutput("mode=mask optical-flow=false prefer-efficiency=true refine-edges=false",
+                         frame)
+                  .planes[0] == net224);
 }
 
 // After a flush (a seek) the next frame starts a new stream: its mask is

@@ -102,7 +102,11 @@ TEST(HostOptions, ParsesAndRefuses) {
   ASSERT_TRUE(parse({"--demo", "--set", "bokeh=true", "--set", "enable_media_filter=false"},
                     &sets, &e))
       << e;
-  EXPECT_EQ(sets.setsJson, R"({"bokeh":true,"enable_media_filter":false})");
+  EXPECT_EQ(sets.setsJson, R"({"bokeh":true,"enable_media_filter":false,"refine_edges":true})");
+  // Edge refinement is on unless the user's configs or --set name it.
+  HostOptions off;
+  ASSERT_TRUE(parse({"--demo", "--config", R"({"enable":true,"refine_edges":false})"}, &off, &e));
+  EXPECT_EQ(off.setsJson, "");
   for (std::vector<const char*> bad :
        {std::vector<const char*>{}, {"--demo", "x.y4m"}, {"--frames", "-3", "--demo"},
         {"--demo", "--frames"}, {"--demo", "--bogus"}, {"a", "b"},
