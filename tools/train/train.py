@@ -87,6 +87,9 @@ def parse_args(argv=None):
                    help="the worst share of the scored stills counted hard")
     p.add_argument("--hard-share", type=float, default=0.25,
                    help="share of the scene samples redrawn from the hard stills")
+    p.add_argument("--select", default="mean", choices=("mean", "val"),
+                   help="what picks best.pt: the mean of val.txt and the "
+                        "hard-background frames, or val.txt alone")
     p.add_argument("--still-share", type=float, default=data.STILL_SHARE,
                    help="share of samples that take the still itself as the frame")
     p.add_argument("--pack", default="",
@@ -430,7 +433,8 @@ class Trainer:
         score = res["mean_iou"]
         if hard is not None:
             rec.update(hard_iou=hard["mean_iou"], hard_fp=hard["fp_rate"])
-            score = 0.5 * (res["mean_iou"] + hard["mean_iou"])
+            if self.args.select == "mean":
+                score = 0.5 * (res["mean_iou"] + hard["mean_iou"])
         state["history"].append(rec)
         self.log("EPOCH", json.dumps(rec))
         if score > state["best_iou"]:
