@@ -15,6 +15,8 @@ bool IsVideo(const std::string& path) {
   return std::find(std::begin(kVideo), std::end(kVideo), ext) != std::end(kVideo);
 }
 
+}  // namespace
+
 PlanarFrame Planes(I420Image& f) {
   PlanarFrame p;
   p.plane[0] = {f.y(), f.width, f.height, f.width};
@@ -23,30 +25,29 @@ PlanarFrame Planes(I420Image& f) {
   return p;
 }
 
-}  // namespace
 
-bool HostBackdrop::open(const std::string& spec, const CompositeSettings& settings,
+bool HostBackdrop::open(const std::string& source, const CompositeSettings& settings,
                         std::string* error) {
-  spec_ = spec;
+  source_ = source;
   compositor_.setSettings(settings);
   backdrop_ = Backdrop();
-  if (spec == "blur") return true;
-  if (ParseColour(spec, backdrop_.colour)) return true;
+  if (source == "blur") return true;
+  if (ParseColour(source, backdrop_.colour)) return true;
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(spec, ec)) {
-    *error = "--background " + spec + ": not blur, a colour, or a file";
+  if (!std::filesystem::is_regular_file(source, ec)) {
+    *error = "--background " + source + ": not blur, a colour, or a file";
     return false;
   }
-  if (IsVideo(spec)) {
+  if (IsVideo(source)) {
     isVideo_ = true;
-    video_ = OpenFrameSource(spec, error);
+    video_ = OpenFrameSource(source, error);
     if (!video_) {
       *error = "--background: " + *error;
       return false;
     }
     return true;
   }
-  if (!ReadPicture(spec, &picture_, error)) {
+  if (!ReadPicture(source, &picture_, error)) {
     *error = "--background: " + *error;
     return false;
   }
@@ -58,9 +59,9 @@ bool HostBackdrop::open(const std::string& spec, const CompositeSettings& settin
 bool HostBackdrop::nextVideoFrame(int width, int height, std::string* error) {
   I420Image frame;
   if (!video_->next(frame)) {
-    video_ = OpenFrameSource(spec_, error);
+    video_ = OpenFrameSource(source_, error);
     if (!video_ || !video_->next(frame)) {
-      *error = "--background " + spec_ + ": no frame to show";
+      *error = "--background " + source_ + ": no frame to show";
       return false;
     }
   }

@@ -16,11 +16,14 @@
 
 namespace tavro_host {
 
+// The planes of an I420 image as the compositor takes them.
+PlanarFrame Planes(I420Image& f);
+
 class HostBackdrop {
  public:
-  // spec: "blur", a colour (#RRGGBB, #AARRGGBB, a name), a picture file, or
+  // source: "blur", a colour (#RRGGBB, #AARRGGBB, a name), a picture file, or
   // a video or .y4m file. False with *error set when it cannot be used.
-  bool open(const std::string& spec, const CompositeSettings& settings, std::string* error);
+  bool open(const std::string& source, const CompositeSettings& settings, std::string* error);
   // Puts frame's person (mask: its luma size) over the backdrop, in place.
   // False with *error set when the video behind cannot be read.
   bool apply(I420Image& frame, const std::vector<uint8_t>& mask, std::string* error);
@@ -28,7 +31,7 @@ class HostBackdrop {
  private:
   bool nextVideoFrame(int width, int height, std::string* error);
 
-  std::string spec_;
+  std::string source_;
   Compositor compositor_;
   Backdrop backdrop_;
   cv::Mat picture_;

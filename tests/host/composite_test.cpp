@@ -12,6 +12,7 @@
 
 #include "host/backdrop_picture.h"
 #include "host/composite/compositor.h"
+#include "host/host_backdrop.h"
 #include "host/i420_image.h"
 
 using namespace tavro_host;
@@ -38,14 +39,6 @@ struct Scene {
       }
   }
 };
-
-PlanarFrame Planes(I420Image& f) {
-  PlanarFrame p;
-  p.plane[0] = {f.y(), f.width, f.height, f.width};
-  p.plane[1] = {f.u(), f.chromaWidth(), f.chromaHeight(), f.chromaWidth()};
-  p.plane[2] = {f.v(), f.chromaWidth(), f.chromaHeight(), f.chromaWidth()};
-  return p;
-}
 
 I420Image Composite(const I420Image& frame, const std::vector<uint8_t>& mask,
                     const Backdrop& backdrop = Backdrop(),
