@@ -15,8 +15,11 @@ plugins=$lib/gstreamer-1.0
 export LD_LIBRARY_PATH=$lib
 # A registry of its own, so that the build's plugin cannot stand in.
 export GST_PLUGIN_PATH=$plugins GST_REGISTRY=$root/registry.bin
-gst-inspect-1.0 tavroportrait | grep -q "$plugins/libgsttavroportrait.so" \
-  || { echo "gst-inspect-1.0 does not find the packaged plugin" >&2; exit 1; }
+# Whole output first: grep -q stops reading at its match, and under pipefail
+# the SIGPIPE that gst-inspect-1.0 then gets would fail the pipeline.
+inspect=$(gst-inspect-1.0 tavroportrait 2>&1) || true
+grep -q "$plugins/libgsttavroportrait.so" <<<"$inspect" \
+  || { echo "gst-inspect-1.0 does not find the packaged plugin:" >&2; echo "$inspect" >&2; exit 1; }
 gst-launch-1.0 -q videotestsrc num-buffers=10 ! video/x-raw,format=NV12,width=320,height=240 \
   ! tavroportrait mode=blur warmup-wait=3000 ! video/x-raw,format=NV12 ! fakesink
 "$root/usr/bin/tavro-host" --demo --frames 5 --warmup-wait 0 --output "$root/out.y4m" \
