@@ -90,6 +90,10 @@ def parse_args(argv=None):
     p.add_argument("--select", default="mean", choices=("mean", "val"),
                    help="what picks best.pt: the mean of val.txt and the "
                         "hard-background frames, or val.txt alone")
+    p.add_argument("--val-floor", type=float, default=0.0,
+                   help="an epoch whose val.txt IoU is below this never "
+                        "becomes best.pt, whatever its score (keeps a run "
+                        "on hard frames from trading val.txt away)")
     p.add_argument("--still-share", type=float, default=data.STILL_SHARE,
                    help="share of samples that take the still itself as the frame")
     p.add_argument("--pack", default="",
@@ -435,6 +439,8 @@ class Trainer:
             rec.update(hard_iou=hard["mean_iou"], hard_fp=hard["fp_rate"])
             if self.args.select == "mean":
                 score = 0.5 * (res["mean_iou"] + hard["mean_iou"])
+        if res["mean_iou"] < args.val_floor:
+            score = -1.0
         state["history"].append(rec)
         self.log("EPOCH", json.dumps(rec))
         if score > state["best_iou"]:
