@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/core/layer.h"
+#include "engine/core/pack_cache.h"
 #include "engine/core/window_params.h"
 
 namespace TAVROMATTING {
@@ -25,9 +26,10 @@ class Conv : public virtual Layer, public WindowParams {
   uint8_t auxMode = 0;  // 0 none, 1 three tensors, 2 six tensors
   Tensor* aux[6] = {};
   uint8_t dequantizeOutput = 0;
-  // Weight dimensions as recorded (the tensor's fields change when packed
-  // with the n-c swap).
+  // Weight dimensions as recorded.
   uint32_t weightN = 0, weightH = 0, weightW = 0, weightC = 0;
+  // The weight in the layouts of the members this layer runs (PackWeights).
+  PackCache packs;
 
  protected:
   // Output h, w of a correlation window over the input.

@@ -37,6 +37,12 @@ class Layer {
     Setup();
     return true;
   }
+  // Packs the weight layouts the kernel member this layer will run needs
+  // into storage the layer owns; called after Prepare, so forward passes
+  // only look them up. True when everything is packed; the net calls it
+  // again before a run while it is not, or when the processor features the
+  // members were chosen with have changed.
+  virtual bool PackWeights(core::RunEnv* env) { return true; }
   virtual std::string Description() const { return std::string(); }
   virtual void AfterForward() {}
   // Part of the layer interface (the slot after AfterForward); every type

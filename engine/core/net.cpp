@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cpu/cpu_info.h"
 #include "diagnostics/diagnostics.h"
 #include "engine/core/layer_registry.h"
 #include "engine/core/scope_timer.h"
@@ -61,6 +62,7 @@ bool Net::Warmup() {
     }
     env->AfterPrepare();
     env->AfterPrepareNet(this);
+    PackWeights();
   }
   prepared = true;
   return ok;
@@ -102,8 +104,17 @@ void Net::ReportFailure(const Layer* layer) {
   reportedFailures_.push_back(layer);
 }
 
+void Net::PackWeights() {
+  packedPortable_ = CpuInfo::PortableForced();
+  packsComplete_ = true;
+  for (Layer* l : layers) packsComplete_ = l->PackWeights(env.get()) && packsComplete_;
+}
+
 bool Net::Run() {
   bool ok = true;
+  // A pack that failed for lack of memory is tried again, and members change
+  // with the features (the portable path can be forced between runs).
+  if (!packsComplete_ || packedPortable_ != CpuInfo::PortableForced()) PackWeights();
   ScopeTimer timer("Net run", false, false);
   const bool async = env->asynchronous;
   if (async) env->BeginRun();

@@ -49,6 +49,12 @@ class Net {
   TensorMap weights;
 
  private:
+  // Lets every layer pack its weights (Layer::PackWeights) for the processor
+  // features of now; remembers whether all of them could.
+  void PackWeights();
+  bool packsComplete_ = false;
+  bool packedPortable_ = false;  // CpuInfo::PortableForced() when packed
+
   std::string Label(Layer* layer) const;
   void ReportFailure(const Layer* layer);
   std::vector<const Layer*> reportedFailures_;

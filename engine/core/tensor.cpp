@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/core/pack_cache.h"
 #include "impl_x86/half_float.h"
-#include "impl_x86/weight_layout.h"
 
 namespace TAVROMATTING {
 
@@ -38,12 +38,13 @@ void AlignedFree(void* p) {
 Tensor::Tensor() = default;
 
 Tensor::~Tensor() {
-  DropPacked();
   for (int k = 0; k < kElementKinds; ++k) Release(k);
 }
 
 uint64_t Tensor::ElementCount() const {
   if (count) return count;
+  // The product is taken in 32-bit signed arithmetic and then widened: the
+  // element count of the record format is defined that way.
   return static_cast<uint64_t>(static_cast<int64_t>(
       static_cast<int32_t>(n * h * w * c)));
 }
@@ -66,7 +67,6 @@ void Tensor::Release(int kind) {
 
 void Tensor::Bind(int kind, void* p) {
   if (kind < 0 || kind >= kElementKinds) return;
-  if (kind == kFloat32) DropPacked();
   Release(kind);
   buffers[kind] = p;
   borrowed[kind] = 1;
@@ -93,130 +93,21 @@ float* Tensor::EnsureFloat() {
   return floatData();
 }
 
-Tensor::View Tensor::Current() const {
-  View v;
-  v.buffer = floatData();
-  v.n = n;
-  v.c = c;
-  v.format = format;
-  v.count = count;
-  v.swappedNC = swappedNC;
-  return v;
-}
-
-void Tensor::Select(const View& v) {
-  Release(kFloat32);
-  buffers[kFloat32] = v.buffer;
-  borrowed[kFloat32] = 1;
-  n = v.n;
-  c = v.c;
-  format = v.format;
-  count = v.count;
-  swappedNC = v.swappedNC;
-}
-
-void Tensor::DropPacked() {
-  for (Packed& p : packed_) {
-    if (buffers[kFloat32] == p.view.buffer) buffers[kFloat32] = nullptr;
-    AlignedFree(p.view.buffer);
-  }
-  packed_.clear();
-  if (source_.buffer && sourceOwned_) {
-    if (buffers[kFloat32] == source_.buffer) buffers[kFloat32] = nullptr;
-    AlignedFree(source_.buffer);
-  }
-  source_ = View();
-  sourceOwned_ = false;
-}
-
 float* Tensor::data(uint32_t fmt, bool swapNC, bool zeroPadLast, bool padC4,
                     const float* offsets) {
   float* src = EnsureFloat();
   if (!src) return nullptr;
   if (fmt == format && (swappedNC != 0) == swapNC) return src;
-  if (fmt >= kLayoutFormatCount) return nullptr;
-
-  if (source_.buffer) {
-    // Packed before: back to the source values, or to a cached layout.
-    if (fmt == source_.format && !swapNC) {
-      Select(source_);
-      return floatData();
-    }
-    for (const Packed& p : packed_) {
-      if (p.view.format == fmt && (p.view.swappedNC != 0) == swapNC &&
-          p.zeroPadLast == zeroPadLast && p.padC4 == padC4 && p.offsets == offsets) {
-        Select(p.view);
-        return floatData();
-      }
-    }
-    Select(source_);
-    src = floatData();
-  } else if (format != kPlain && format != kPlanarSource) {
-    return nullptr;  // bound already packed: no source values to start from
-  }
-
-  LayoutFormat lf = kLayoutFormats[fmt];
-  bool whole = fmt == kWholeBlock;
-  uint32_t block = whole ? (swapNC ? c : n) : lf.block;
-  if (block == 0) block = 1;
-  uint64_t newCount;
-  if (swapNC) {
-    newCount = uint64_t((c + block - 1) / block) * block * w * h * n;
-  } else {
-    uint32_t cp = padC4 ? (c + 3) / 4 * 4 : c;
-    newCount = uint64_t((n + block - 1) / block) * block * w * h * cp;
-  }
-  float* dst = static_cast<float*>(AlignedAlloc(newCount * 4));
-  if (!dst) return nullptr;
-  try {
-    packed_.reserve(packed_.size() + 1);
-  } catch (...) {
-    AlignedFree(dst);
-    return nullptr;
-  }
-  if (!source_.buffer) {
-    // First packing: the float buffer becomes the cache's source.
-    source_ = Current();
-    sourceOwned_ = !borrowed[kFloat32];
-    borrowed[kFloat32] = 1;
-  }
-
-  layout::PackArgs pa;
-  pa.src = src;
-  pa.srcPlanar = format == kPlanarSource;
-  pa.n = n;
-  pa.h = h;
-  pa.w = w;
-  pa.c = c;
-  pa.block = block;
-  pa.interleave = lf.interleave;
-  pa.swapNC = swapNC;
-  pa.zeroPadLast = zeroPadLast;
-  pa.padC4 = padC4 && !swapNC;
-  pa.offsets = offsets;
-  if (format == kPlanarSource && fmt == kRowChannelFilter) {
-    layout::PackRowChannelFilter(pa, dst);
-  } else if (whole || (!lf.channelBlocked() && !lf.planar())) {
-    layout::PackBlocked(pa, dst);
-  } else if (lf.channelBlocked()) {
-    layout::PackChannelBlocked(pa, dst);
-  } else {
-    layout::PackPlanar(pa, dst);
-  }
-
-  Packed p;
-  p.view.buffer = dst;
-  p.view.n = swapNC ? c : n;
-  p.view.c = swapNC ? n : c;
-  p.view.format = fmt;
-  p.view.count = newCount;
-  p.view.swappedNC = swapNC ? 1 : 0;
-  p.zeroPadLast = zeroPadLast;
-  p.padC4 = padC4;
-  p.offsets = offsets;
-  packed_.push_back(p);
-  Select(p.view);
-  return dst;
+  const PackedLayout packed = PackLayout(*this, {fmt, swapNC, zeroPadLast, padC4, offsets});
+  if (!packed.data) return nullptr;
+  Release(kFloat32);
+  buffers[kFloat32] = packed.data;
+  n = packed.n;
+  c = packed.c;
+  count = packed.count;
+  format = fmt;
+  swappedNC = swapNC ? 1 : 0;
+  return packed.data;
 }
 
 void Tensor::CopyTo(Tensor& dst) const {
@@ -229,7 +120,6 @@ void Tensor::CopyTo(Tensor& dst) const {
   uint64_t elems = ElementCount();
   dst.count = count;
   Tensor& self = const_cast<Tensor&>(*this);
-  dst.DropPacked();
   dst.Release(kFloat32);
   float* s = self.EnsureFloat();
   float* d = dst.EnsureFloat();

@@ -99,12 +99,12 @@ class Tensor {
   // Sets the shape and layout; the element count follows the shape again.
   void SetShape(uint32_t n_, uint32_t h_, uint32_t w_, uint32_t c_, uint32_t format_);
 
-  // The float buffer in the requested layout. The first packing keeps the
-  // values it started from, and every layout made from them stays cached, so
-  // kernels may ask for any layout in any order (a fast member, then the
-  // portable one) and each is packed once. Packing assumes the values do not
-  // change afterwards, which holds for weights, the only tensors kernels
-  // pack; binding a new float buffer drops the cache.
+  // The float buffer in the requested layout. A request for another layout
+  // converts the buffer in place, from the plain or planar source layout
+  // only: the converted copy becomes the tensor's (owned) buffer, with the
+  // shape fields, count and n-c flag that describe it. Layers never ask for
+  // another layout: they pack their weights into a PackCache when prepared
+  // (engine/core/pack_cache.h), so a tensor's buffer stays what it was.
   float* data(uint32_t format = kPlain, bool swapNC = false, bool zeroPadLast = false,
               bool padC4 = false, const float* offsets = nullptr);
   float* floatData() const { return static_cast<float*>(buffers[kFloat32]); }
@@ -125,27 +125,7 @@ class Tensor {
   void AddConsumer(Layer* layer) { consumers.push_back(layer); }
 
  private:
-  // A float buffer with the shape fields that describe its layout.
-  struct View {
-    float* buffer = nullptr;
-    uint32_t n = 0, c = 0, format = 0;
-    uint64_t count = 0;
-    uint8_t swappedNC = 0;
-  };
-  struct Packed {
-    View view;  // buffer owned by the cache
-    bool zeroPadLast = false, padC4 = false;
-    const float* offsets = nullptr;
-  };
-
   void Release(int kind);
-  View Current() const;
-  void Select(const View& v);  // makes v the float buffer (owned by the cache)
-  void DropPacked();
-
-  View source_;              // the values before the first packing
-  bool sourceOwned_ = false;
-  std::vector<Packed> packed_;
 };
 
 }  // namespace TAVROMATTING

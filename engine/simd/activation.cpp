@@ -54,7 +54,7 @@ ActivationArgs Activation::Args(uint64_t count) {
   a.kind = kind;
   a.upper = upper;
   a.slope = slope;
-  a.slopes = slopes ? slopes->data() : nullptr;
+  a.slopes = slopes ? slopes->EnsureFloat() : nullptr;  // a vector: any layout reads alike
   const Tensor& in = *inputs[0];
   a.channels = in.c;
   a.pixels = in.c ? count / in.c : 0;

@@ -1,6 +1,7 @@
 // Forward passes of the convolution family: fill the kernel arguments, ask
-// the dispatch tables (engine/simd/kernel_choice.cpp) for a member, pack the
-// weights in its layout and run it.
+// the dispatch tables (engine/simd/conv_table.cpp, kernel_choice.cpp) for a
+// member and run it on the weights packed for it when the layer was
+// prepared (PackWeights asks the same tables).
 #include "engine/simd/conv.h"
 
 #include <vector>
@@ -13,10 +14,10 @@
 namespace TAVROMATTING {
 namespace simd {
 
-bool FillConvArgs(core::Conv& l, ConvArgs* a) {
+bool FillConvShape(const core::Conv& l, ConvArgs* a) {
   if (l.inputs.empty() || l.outputs.empty() || !l.weight) return false;
-  Tensor& in = *l.inputs[0];
-  Tensor& out = *l.outputs[0];
+  const Tensor& in = *l.inputs[0];
+  const Tensor& out = *l.outputs[0];
   a->H = int(in.h);
   a->W = int(in.w);
   a->Cin = int(in.c);
@@ -35,10 +36,17 @@ bool FillConvArgs(core::Conv& l, ConvArgs* a) {
   a->sw = int(l.strideX);
   a->dh = int(l.dilationY);
   a->dw = int(l.dilationX);
-  // A bias shorter than the output channels (a mismatched record) reads as zeros.
-  a->bias = (l.bias && l.bias->ElementCount() >= uint64_t(a->C)) ? l.bias->data() : nullptr;
-  a->out = out.data();
-  return a->out != nullptr && a->Ho > 0 && a->Wo > 0;
+  return a->Ho > 0 && a->Wo > 0;
+}
+
+bool FillConvArgs(core::Conv& l, ConvArgs* a) {
+  if (!FillConvShape(l, a)) return false;
+  // A bias shorter than the output channels (a mismatched record) reads as
+  // zeros. A vector reads the same in the plain and the planar source layout:
+  // its buffer is used as it is.
+  a->bias = (l.bias && l.bias->ElementCount() >= uint64_t(a->C)) ? l.bias->EnsureFloat() : nullptr;
+  a->out = l.outputs[0]->data();
+  return a->out != nullptr;
 }
 
 bool Conv::MakeArgs(ConvArgs* a) { return FillConvArgs(*this, a); }
@@ -105,6 +113,15 @@ bool Conv::RunOnConcatInputs(core::RunEnv* env, const ConvMember& m, const ConvA
   return false;
 }
 
+// A layer whose shapes do not match its weight packs nothing: its forward
+// pass fails as it always has.
+bool Conv::PackWeights(core::RunEnv* env) {
+  ConvArgs a;
+  if (!FillConvShape(*this, &a) || int(weightC) != a.Cin || int(weightN) != a.C) return true;
+  const ConvMember m = ChooseConvMember(a, env->halfPrecision, KernelFeatures::Current());
+  return packs.Add(*weight, {m.code}) != nullptr;
+}
+
 bool Conv::Forward(core::RunEnv* env) {
   ConvArgs a;
   if (!MakeArgs(&a)) return false;
@@ -114,7 +131,7 @@ bool Conv::Forward(core::RunEnv* env) {
   if (!a.in) return false;
 
   const ConvMember m = ChooseConvMember(a, env->halfPrecision, KernelFeatures::Current());
-  a.weight = weight->data(m.code);
+  a.weight = packs.Find({m.code});
   if (!a.weight) return false;
   a.act = m.fuses ? FuseAttachedActivation(this) : KeepAttachedActivation(this);
   bool joined;
@@ -124,47 +141,61 @@ bool Conv::Forward(core::RunEnv* env) {
   return true;
 }
 
+// The member the forward pass below runs; null kernel when it fails first.
+ConvMember DepthwiseConv::Member(const ConvArgs& a, bool half) const {
+  const int C = a.C, Cin = a.Cin, G = int(group);
+  if (G <= 0 || C % G || Cin % G) return {};
+  if (G != C) return ChooseGroupedMember(C / G, half, KernelFeatures::Current());
+  if (Cin != C || weightC != 1) return {};
+  return ChooseDepthwiseMember(a, half, KernelFeatures::Current());
+}
+
+bool DepthwiseConv::PackWeights(core::RunEnv* env) {
+  ConvArgs a;
+  if (!FillConvShape(*this, &a)) return true;
+  const ConvMember m = Member(a, env->halfPrecision);
+  return !m.kernel || packs.Add(*weight, {m.code}) != nullptr;
+}
+
 bool DepthwiseConv::Forward(core::RunEnv* env) {
   ConvArgs a;
   if (!FillConvArgs(*this, &a)) return false;
   a.in = inputs[0]->data();
   if (!a.in) return false;
+  const ConvMember m = Member(a, env->halfPrecision);
+  if (!m.kernel) return false;
+  a.weight = packs.Find({m.code});
+  if (!a.weight) return false;
+  a.act = m.fuses ? FuseAttachedActivation(this) : KeepAttachedActivation(this);
   const int C = a.C, Cin = a.Cin, G = int(group);
-  if (G <= 0 || C % G || Cin % G) return false;
-  const KernelFeatures features = KernelFeatures::Current();
   if (G == C) {
-    if (Cin != C || weightC != 1) return false;
-    const ConvMember m = ChooseDepthwiseMember(a, env->halfPrecision, features);
-    a.weight = weight->data(m.code);
-    if (!a.weight) return false;
-    a.act = m.fuses ? FuseAttachedActivation(this) : KeepAttachedActivation(this);
     m.kernel(a);
     return true;
   }
+  // Grouped: one pass per group over its slice of channels and filters.
   const int perOut = C / G, perIn = Cin / G;
-  const ConvMember m = ChooseGroupedMember(perOut, env->halfPrecision, features);
-  if (!m.kernel) return false;
-  const float* packed = weight->data(m.code);
-  if (!packed) return false;
   const int block = int(kLayoutFormats[m.code].block);
   const size_t blockFloats = size_t(a.kh) * a.kw * perIn * block;
-  a.act = m.fuses ? FuseAttachedActivation(this) : KeepAttachedActivation(this);
-  const float* in = a.in;
-  float* out = a.out;
-  const float* bias = a.bias;
   for (int g = 0; g < G; ++g) {
     ConvArgs ga = a;
-    ga.in = in + g * perIn;
+    ga.in = a.in + g * perIn;
     ga.inStride = Cin;
     ga.Cin = perIn;
-    ga.out = out + g * perOut;
+    ga.out = a.out + g * perOut;
     ga.outStride = C;
     ga.C = perOut;
-    ga.bias = bias ? bias + g * perOut : nullptr;
-    ga.weight = packed + size_t(g) * (perOut / block) * blockFloats;
+    ga.bias = a.bias ? a.bias + g * perOut : nullptr;
+    ga.weight = a.weight + size_t(g) * (perOut / block) * blockFloats;
     m.kernel(ga);
   }
   return true;
+}
+
+bool DeConv::PackWeights(core::RunEnv* env) {
+  ConvArgs a;
+  if (!FillConvShape(*this, &a) || int(weightN) != a.Cin || int(weightC) != a.C) return true;
+  const ConvMember m = ChooseDeconvMember(a, env->halfPrecision, KernelFeatures::Current());
+  return packs.Add(*weight, {m.code, /*swapNC=*/true}) != nullptr;
 }
 
 bool DeConv::Forward(core::RunEnv* env) {
@@ -174,7 +205,7 @@ bool DeConv::Forward(core::RunEnv* env) {
   if (!a.in) return false;
   if (int(weightN) != a.Cin || int(weightC) != a.C) return false;
   const ConvMember m = ChooseDeconvMember(a, env->halfPrecision, KernelFeatures::Current());
-  a.weight = weight->data(m.code, /*swapNC=*/true);
+  a.weight = packs.Find({m.code, /*swapNC=*/true});
   if (!a.weight) return false;
   Batchnorm* bn = outputBatchnorm;
   if (bn && !bn->Coefficients(a.C)) return false;

@@ -32,6 +32,7 @@ class Conv : public core::Conv {
  public:
   Conv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
       : core::Conv(rec, blobs, weights) {}
+  bool PackWeights(core::RunEnv* env) override;
   bool Forward(core::RunEnv* env) override;
 
   // Set by the graph optimisation when the concat that produces this 1x1
@@ -56,7 +57,11 @@ class DepthwiseConv : public core::DepthwiseConv {
  public:
   DepthwiseConv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
       : core::DepthwiseConv(rec, blobs, weights) {}
+  bool PackWeights(core::RunEnv* env) override;
   bool Forward(core::RunEnv* env) override;
+
+ private:
+  ConvMember Member(const ConvArgs& a, bool halfPrecision) const;
 };
 
 class Batchnorm;
@@ -65,6 +70,7 @@ class DeConv : public core::DeConv {
  public:
   DeConv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
       : core::DeConv(rec, blobs, weights) {}
+  bool PackWeights(core::RunEnv* env) override;
   bool Forward(core::RunEnv* env) override;
 
   // Set by the graph optimisation when a batch normalisation reads this
@@ -76,7 +82,9 @@ class DeConv : public core::DeConv {
   Batchnorm* outputBatchnorm = nullptr;
 };
 
-// Fills the shape fields shared by the family.
+// Fills the shape fields shared by the family (no buffer is touched).
+bool FillConvShape(const core::Conv& layer, ConvArgs* a);
+// The shape fields, the bias and the output buffer (allocated when absent).
 bool FillConvArgs(core::Conv& layer, ConvArgs* a);
 
 }  // namespace simd

@@ -16,7 +16,10 @@ bool Batchnorm::Coefficients(int C) {
   if (scale->ElementCount() < uint64_t(C) || bias->ElementCount() < uint64_t(C) ||
       mean->ElementCount() < uint64_t(C) || variance->ElementCount() < uint64_t(C))
     return false;
-  const float *s = scale->data(), *b = bias->data(), *m = mean->data(), *v = variance->data();
+  // Per-channel vectors read the same in the plain and the planar source
+  // layout: their buffers are used as they are.
+  const float *s = scale->EnsureFloat(), *b = bias->EnsureFloat(), *m = mean->EnsureFloat(),
+              *v = variance->EnsureFloat();
   if (!s || !b || !m || !v) return false;
   a_.resize(C);
   b_.resize(C);

@@ -51,23 +51,36 @@ bool Conv::Forward(core::RunEnv* env) {
   return true;
 }
 
+ConvMember Conv::Member(const ConvArgs& a) const {
+  if (int(weightC) != a.Cin || int(weightN) != a.C) return {};
+  const Tensor& in = *inputs[0];
+  const bool hasFloat = in.floatData() != nullptr || in.byteData() == nullptr;
+  return ChooseConvMember(a, hasFloat, KernelFeatures::Current());
+}
+
+// The x86 member's layout; the portable member's as well when the x86 path
+// declines or its layout could not be made (the forward pass then falls
+// back), and a failed x86 pack is tried again on the next call.
+bool Conv::PackWeights(core::RunEnv* env) {
+  ConvArgs a;
+  const ConvMember m = simd::FillConvShape(*this, &a) ? Member(a) : ConvMember();
+  if (m.kernel && packs.Add(*weight, {m.code})) return true;
+  return simd::Conv::PackWeights(env) && !m.kernel;
+}
+
 // The x86 path ignores the half-precision flag; when it declines (or the
 // layer is malformed) the portable forward pass decides.
 bool Conv::Run(core::RunEnv* env, bool* filled) {
   ConvArgs a;
   ConvMember m;
-  if (MakeArgs(&a) && int(weightC) == a.Cin && int(weightN) == a.C) {
-    const Tensor& in = *inputs[0];
-    const bool hasFloat = in.floatData() != nullptr || in.byteData() == nullptr;
-    m = ChooseConvMember(a, hasFloat, KernelFeatures::Current());
-  }
+  if (MakeArgs(&a)) m = Member(a);
   const Tensor* bytes = m.kernel && m.readsBytes ? NormalizedBytes(a) : nullptr;
   // Without a member that reads the bytes, a folded normalisation writes
   // this layer's input first.
   if (inputNormalize && !bytes && !inputNormalize->Forward(env)) return false;
   if (!m.kernel) return simd::Conv::Forward(env);
   std::vector<float> converted;
-  a.weight = weight->data(m.code);
+  a.weight = packs.Find({m.code});
   if (bytes) {
     a.inBytes = bytes->byteData();
     a.inMean = inputNormalize->mean;
@@ -94,16 +107,31 @@ bool Conv::Run(core::RunEnv* env, bool* filled) {
   return true;
 }
 
-bool DepthwiseConv::Forward(core::RunEnv* env) {
-  if (group != weightN) return simd::DepthwiseConv::Forward(env);
-  ConvArgs a;
-  if (!simd::FillConvArgs(*this, &a)) return simd::DepthwiseConv::Forward(env);
+// The members compute one filter per channel only ("out_channel ==
+// in_channel"); anything else is left to the portable pass.
+ConvMember DepthwiseConv::Member(const ConvArgs& a) const {
+  if (group != weightN) return {};
   const ConvMember m = ChooseDepthwiseMember(a, KernelFeatures::Current());
-  // The members compute one filter per channel only ("out_channel ==
-  // in_channel"); anything else is left to the portable pass.
-  if (!m.kernel || a.Cin != a.C || weightC != 1) return simd::DepthwiseConv::Forward(env);
+  if (a.Cin != a.C || weightC != 1) return {};
+  return m;
+}
+
+// As Conv::PackWeights: the portable member's layout too when needed.
+bool DepthwiseConv::PackWeights(core::RunEnv* env) {
+  ConvArgs a;
+  const ConvMember m = simd::FillConvShape(*this, &a) ? Member(a) : ConvMember();
+  if (m.kernel && packs.Add(*weight, {m.code})) return true;
+  return simd::DepthwiseConv::PackWeights(env) && !m.kernel;
+}
+
+bool DepthwiseConv::Forward(core::RunEnv* env) {
+  ConvArgs a;
+  if (group != weightN || !simd::FillConvArgs(*this, &a))
+    return simd::DepthwiseConv::Forward(env);
+  const ConvMember m = Member(a);
+  if (!m.kernel) return simd::DepthwiseConv::Forward(env);
   a.in = inputs[0]->data();
-  a.weight = weight->data(m.code);
+  a.weight = packs.Find({m.code});
   if (!a.in || !a.weight) return simd::DepthwiseConv::Forward(env);
   a.act = FuseAttachedRelu(this);
   m.kernel(a);

@@ -13,6 +13,7 @@ class Conv : public simd::Conv {
  public:
   Conv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
       : simd::Conv(rec, blobs, weights) {}
+  bool PackWeights(core::RunEnv* env) override;
   bool Forward(core::RunEnv* env) override;
 
   // Set by the graph optimisation when this layer alone reads the output of
@@ -38,6 +39,9 @@ class Conv : public simd::Conv {
   // shape `a` describes (pixels Cconcat floats apart); null when absent or
   // mismatched.
   float* ConcatSlice(const ConvArgs& a, int* stride) const;
+  // The x86 member for a layer of the shape `a` describes; null kernel when
+  // the path declines or the weight does not match.
+  ConvMember Member(const ConvArgs& a) const;
   // Runs the layer; *filled is set when it wrote into the concat's slice.
   bool Run(core::RunEnv* env, bool* filled);
 };
@@ -46,7 +50,11 @@ class DepthwiseConv : public simd::DepthwiseConv {
  public:
   DepthwiseConv(const LayerRecord& rec, TensorMap& blobs, TensorMap& weights)
       : simd::DepthwiseConv(rec, blobs, weights) {}
+  bool PackWeights(core::RunEnv* env) override;
   bool Forward(core::RunEnv* env) override;
+
+ private:
+  ConvMember Member(const ConvArgs& a) const;
 };
 
 // The type the x86 run environment registers for "ConvTranspose": a layer

@@ -199,6 +199,7 @@ TEST(Layers, FusedActivationHandshake) {
   Layer* conv = fx.Add(fx.rec.Make("Conv", {"in", "c"}, {"w"}, Window(3, 1, 1)));
   Layer* relu = fx.Add(fx.rec.Make("Relu", {"c", "c"}, {}, {{0, 1}}));  // in place
   conv->Setup();
+  ASSERT_TRUE(conv->PackWeights(fx.env));
   conv->attached.push_back(relu);
   auto in = tavro_test::Random(5 * 6 * 4, 3);
   std::copy(in.begin(), in.end(), fx.blobs["in"].data());
@@ -234,6 +235,7 @@ TEST(Layers, ConvForwardMatchesAcrossMembersOnModelShapes) {
     std::vector<float> bias(bt.floatData(), bt.floatData() + c.cout);
     Layer* conv = fx.Add(fx.rec.Make("Conv", {"in", "o"}, {"w", "b"}, Window(c.k, 1, c.pad, c.dil)));
     conv->Setup();
+    ASSERT_TRUE(conv->PackWeights(fx.env));
     auto in = tavro_test::Random(size_t(H) * W * c.cin, 5);
     std::copy(in.begin(), in.end(), fx.blobs["in"].data());
     ASSERT_TRUE(conv->Forward(fx.env));

@@ -247,6 +247,66 @@ TEST(Net, SwitchingPathsOnOneNetGivesEachFrameItsOwnMask) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+// What a forward pass may not change about a tensor: its float buffer and
+// the fields that describe it, as one line per tensor.
+std::vector<std::string> States(const TensorMap& map) {
+  std::vector<std::string> v;
+  for (const auto& kv : map) {
+    const Tensor& t = kv.second;
+    std::ostringstream s;
+    s << kv.first << " " << t.floatData() << " " << t.n << "x" << t.h << "x" << t.w << "x" << t.c
+      << " format " << t.format << " count " << t.ElementCount();
+    v.push_back(s.str());
+  }
+  return v;
+}
+// Layouts packed by the convolution layers, layer by layer.
+std::vector<size_t> PackCounts(const Net& net) {
+  std::vector<size_t> v;
+  for (Layer* l : net.layers)
+    if (auto* conv = dynamic_cast<core::Conv*>(l)) v.push_back(conv->packs.size());
+  return v;
+}
+
+TEST(Net, WeightsArePackedWhenPreparedAndTensorsKeepTheirBuffers) {
+  // Every convolution packs its member's layout during the warm-up, into its
+  // own cache: running the network packs nothing more, and no weight or blob
+  // tensor exposes another buffer or shape after a run. Forcing the portable
+  // path packs its members' layouts once, before its first run.
+  const int w = 160, h = 96;
+  auto img = Picture(w, h);
+  std::vector<uint8_t> mask(size_t(w) * h);
+  NetPtr net = MakeNet();
+  const auto weightsBuilt = States(net->weights);
+  Tensor* input = net->Blob("input");
+  Tensor* out = net->Blob("mask");
+  input->SetShape(1, h, w, 3, kPlain);
+  input->Bind(kUint8, img.data());
+  out->SetShape(1, h, w, 1, kPlain);
+  out->Bind(kUint8, mask.data());
+  testing::internal::CaptureStdout();
+  const bool warm = net->Warmup();
+  testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(warm);
+  const auto packed = PackCounts(*net);
+  EXPECT_EQ(packed.size(), 75u);
+  for (size_t i = 0; i < packed.size(); ++i) EXPECT_GE(packed[i], 1u) << i;
+  EXPECT_EQ(States(net->weights), weightsBuilt);
+  ASSERT_TRUE(net->Run());
+  const auto blobsRun = States(net->blobs);
+  EXPECT_TRUE(net->Run());
+  EXPECT_EQ(States(net->weights), weightsBuilt);
+  EXPECT_EQ(States(net->blobs), blobsRun);
+  EXPECT_EQ(PackCounts(*net), packed);
+  CpuInfo::ForcePortable(true);
+  EXPECT_TRUE(net->Run());
+  CpuInfo::ForcePortable(false);
+  const auto both = PackCounts(*net);
+  EXPECT_TRUE(net->Run());
+  EXPECT_EQ(PackCounts(*net), both);
+  EXPECT_EQ(States(net->weights), weightsBuilt);
+}
+
 TEST(Net, TimingAndRangeDiagnostics) {
   testing::internal::CaptureStdout();
   auto* env = new CountingEnv;

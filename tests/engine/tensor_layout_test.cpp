@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/core/pack_cache.h"
 #include "engine/core/tensor.h"
 #include "impl_x86/half_float.h"
 #include "tests/engine/test_util.h"
@@ -57,9 +58,10 @@ TEST(Tensor, BorrowedBufferIsLeftUntouchedByConversion) {
   EXPECT_EQ(planar, before);
 }
 
-TEST(Tensor, AnyLayoutInAnyOrderIsPackedOnce) {
-  // Kernels of different paths ask one weight for different layouts; each
-  // request must find its layout, made once, with the shape that goes with it.
+TEST(PackCache, AnyLayoutInAnyOrderIsPackedOnceAndTheTensorStaysAsItWas) {
+  // A layer whose members want different layouts of one weight gets each,
+  // made once, with the shape that goes with it; the weight tensor keeps its
+  // buffer, shape and format throughout.
   std::vector<float> planar = Coded(24, 3, 3, 3);
   Tensor ref8, ref4;
   ref8.BindRecord(24, 3, 3, 3, kPlanarSource, kFloat32, planar.data());
@@ -69,21 +71,32 @@ TEST(Tensor, AnyLayoutInAnyOrderIsPackedOnce) {
   const uint64_t count8 = ref8.ElementCount(), count4 = ref4.ElementCount();
 
   Tensor t;
-  t.SetShape(24, 3, 3, 3, kPlanarSource);
-  std::copy(planar.begin(), planar.end(), t.data(kPlanarSource));  // owned source
-  const float* b8 = t.data(kBlock8);
-  const float* b4 = t.data(kBlock4, true);
+  t.BindRecord(24, 3, 3, 3, kPlanarSource, kFloat32, planar.data());
+  PackCache cache;
+  EXPECT_EQ(cache.Add(t, {kPlanarSource}), planar.data());  // already in that layout
+  const float* b4 = cache.Add(t, {kBlock4, true});
+  const float* b8 = cache.Add(t, {kBlock8});
   ASSERT_NE(b8, nullptr);
   ASSERT_NE(b4, nullptr);
-  EXPECT_EQ(t.n, 3u);
-  EXPECT_EQ(t.c, 24u);
+  EXPECT_EQ(cache.Add(t, {kBlock8}), b8);
+  EXPECT_EQ(cache.Find({kBlock4, true}), b4);
+  EXPECT_EQ(cache.Find({kBlock4}), nullptr);
+  EXPECT_EQ(cache.size(), 3u);
+  EXPECT_EQ(cache.Shape({kBlock4, true})->n, 3u);
+  EXPECT_EQ(cache.Shape({kBlock4, true})->c, 24u);
+  ASSERT_EQ(cache.Shape({kBlock4, true})->count, count4);
+  ASSERT_EQ(cache.Shape({kBlock8})->count, count8);
   EXPECT_EQ(std::vector<float>(b4, b4 + count4), std::vector<float>(want4, want4 + count4));
-  EXPECT_EQ(t.data(kBlock8), b8);
-  EXPECT_EQ(t.n, 24u);
   EXPECT_EQ(std::vector<float>(b8, b8 + count8), std::vector<float>(want8, want8 + count8));
-  const float* source = t.data(kPlanarSource);
-  EXPECT_EQ(std::vector<float>(source, source + planar.size()), planar);
-  EXPECT_EQ(t.data(kBlock4, true), b4);
+  EXPECT_EQ(t.floatData(), planar.data());
+  EXPECT_EQ(t.n, 24u);
+  EXPECT_EQ(t.c, 3u);
+  EXPECT_EQ(t.format, uint32_t(kPlanarSource));
+  EXPECT_EQ(t.ElementCount(), planar.size());
+  EXPECT_EQ(planar, Coded(24, 3, 3, 3));
+  // A tensor already packed (no source values) and an unknown code give null.
+  EXPECT_EQ(cache.Add(ref8, {kBlock4}), nullptr);
+  EXPECT_EQ(cache.Add(t, {kLayoutCodeCount}), nullptr);
 }
 
 TEST(WeightLayout, LastBlockMovesBackOrZeroFills) {

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "engine/core/pack_cache.h"
 #include "engine/core/tensor.h"
 #include "impl_x86/weight_layout.h"
 
@@ -22,16 +23,18 @@ inline std::vector<float> Random(size_t n, uint32_t seed, float lo = -1.f, float
   return v;
 }
 
-// Packs planar-source weight data (n, h, w, c) into `code` through the
-// Tensor accessor, as the layers do.
+// Packs planar-source weight data (n, h, w, c) into `code` as the layers'
+// pack caches do.
 inline std::vector<float> Pack(const std::vector<float>& planar, uint32_t n, uint32_t h,
                                uint32_t w, uint32_t c, uint32_t code, bool swap = false) {
   TAVROMATTING::Tensor t;
   t.SetShape(n, h, w, c, TAVROMATTING::kPlanarSource);
   float* p = t.EnsureFloat();
   std::copy(planar.begin(), planar.end(), p);
-  const float* q = t.data(code, swap);
-  return std::vector<float>(q, q + t.ElementCount());
+  const TAVROMATTING::PackedLayout q = TAVROMATTING::PackLayout(t, {code, swap});
+  std::vector<float> v(q.data, q.data + q.count);
+  TAVROMATTING::AlignedFree(q.data);
+  return v;
 }
 
 inline void ExpectNear(const std::vector<float>& got, const std::vector<float>& want,
