@@ -182,9 +182,12 @@ bool StructureAllows(const GstStructure* s, const char* format) {
 GstCaps* TransformCaps(GstBaseTransform* trans, GstPadDirection direction,
                        GstCaps* caps, GstCaps* filter) {
   GstTavroPortrait* self = GST_TAVRO_PORTRAIT(trans);
-  StateOf(self).propertyMutex.lock();
-  const GstTavroPortraitMode mode = StateOf(self).mode;
-  StateOf(self).propertyMutex.unlock();
+  State& st = StateOf(self);
+  GstTavroPortraitMode mode;
+  {
+    std::lock_guard<std::mutex> lock(st.propertyMutex);
+    mode = st.mode;
+  }
 
   GstCaps* result = gst_caps_new_empty();
   for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
@@ -265,10 +268,12 @@ std::string FindModule(const std::string& given) {
 gboolean Start(GstBaseTransform* trans) {
   GstTavroPortrait* self = GST_TAVRO_PORTRAIT(trans);
   State& st = StateOf(self);
-  StateOf(self).propertyMutex.lock();
-  const std::string module = FindModule(st.module);
-  st.waitForWarmup = st.warmupWaitMs > 0;
-  StateOf(self).propertyMutex.unlock();
+  std::string module;
+  {
+    std::lock_guard<std::mutex> lock(st.propertyMutex);
+    module = FindModule(st.module);
+    st.waitForWarmup = st.warmupWaitMs > 0;
+  }
   std::string error;
   // The settings go to the module with the first frame, when the output is
   // known.
@@ -321,11 +326,14 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps* incaps, GstVideoInfo* in_info,
                  GstCaps* outcaps, GstVideoInfo* out_info) {
   GstTavroPortrait* self = GST_TAVRO_PORTRAIT(filter);
   State& st = StateOf(self);
-  StateOf(self).propertyMutex.lock();
-  const GstTavroPortraitMode mode = st.mode;
-  const bool haveBackdrop = !st.backgroundImage.empty() || !st.backgroundVideo.empty() ||
-                            (st.backgroundColor >> 24) != 0;
-  StateOf(self).propertyMutex.unlock();
+  GstTavroPortraitMode mode;
+  bool haveBackdrop;
+  {
+    std::lock_guard<std::mutex> lock(st.propertyMutex);
+    mode = st.mode;
+    haveBackdrop = !st.backgroundImage.empty() || !st.backgroundVideo.empty() ||
+                   (st.backgroundColor >> 24) != 0;
+  }
   const GstVideoFormat in = GST_VIDEO_INFO_FORMAT(in_info);
   const GstVideoFormat out = GST_VIDEO_INFO_FORMAT(out_info);
   Output output = Output::kNone;
@@ -358,10 +366,12 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps* incaps, GstVideoInfo* in_info,
 // cannot be read.
 bool PrepareBackdrop(GstTavroPortrait* self, int width, int height) {
   State& st = StateOf(self);
-  StateOf(self).propertyMutex.lock();
-  const std::string path = st.backgroundImage;
-  const std::string video = st.backgroundVideo;
-  StateOf(self).propertyMutex.unlock();
+  std::string path, video;
+  {
+    std::lock_guard<std::mutex> lock(st.propertyMutex);
+    path = st.backgroundImage;
+    video = st.backgroundVideo;
+  }
   if (!video.empty()) {
     // A video wins over a picture: one of its pictures per frame.
     std::string error;
@@ -489,15 +499,14 @@ tavro_host::PlaneSet PlanesOf(GstVideoFrame* frame) {
 // Hands changed properties to the module before the frame.
 void ApplySettings(GstTavroPortrait* self) {
   State& st = StateOf(self);
-  StateOf(self).propertyMutex.lock();
-  if (st.appliedSerial == st.serial) {
-    StateOf(self).propertyMutex.unlock();
-    return;
+  std::string json, raw;
+  {
+    std::lock_guard<std::mutex> lock(st.propertyMutex);
+    if (st.appliedSerial == st.serial) return;
+    st.appliedSerial = st.serial;
+    json = ConfigsJson(st, st.output);
+    raw = st.config;
   }
-  st.appliedSerial = st.serial;
-  const std::string json = ConfigsJson(st, st.output);
-  const std::string raw = st.config;
-  StateOf(self).propertyMutex.unlock();
   GST_DEBUG_OBJECT(self, "configs %s %s", json.c_str(), raw.c_str());
   st.session.setConfigs(json);
   if (raw.empty()) return;
@@ -519,9 +528,11 @@ int32_t RunModule(GstTavroPortrait* self, const tavro_host::PlaneSet& planes, bo
   State& st = StateOf(self);
   if (!st.waitForWarmup) return st.session.process(planes, writeBack, st.mask);
   st.waitForWarmup = false;
-  StateOf(self).propertyMutex.lock();
-  const int waitMs = int(std::min<guint>(st.warmupWaitMs, G_MAXINT));
-  StateOf(self).propertyMutex.unlock();
+  int waitMs;
+  {
+    std::lock_guard<std::mutex> lock(st.propertyMutex);
+    waitMs = int(std::min<guint>(st.warmupWaitMs, G_MAXINT));
+  }
   // Keep the untouched frame: with bokeh the module writes into the planes.
   const int w = planes.width, h = planes.height;
   const int widths[3] = {w, w / 2, w / 2}, heights[3] = {h, h / 2, h / 2};
@@ -549,10 +560,12 @@ void Composite(GstTavroPortrait* self, const tavro_host::PlaneSet& planes) {
   const size_t area = size_t(planes.width) * planes.height;
   if (st.mask.size() != area || !st.session.sawMask()) return;
   tavro_host::Backdrop backdrop;
-  StateOf(self).propertyMutex.lock();
-  tavro_host::ArgbToYuva(st.backgroundColor, backdrop.colour);
-  const tavro_host::CompositeSettings settings = st.composite;
-  StateOf(self).propertyMutex.unlock();
+  tavro_host::CompositeSettings settings;
+  {
+    std::lock_guard<std::mutex> lock(st.propertyMutex);
+    tavro_host::ArgbToYuva(st.backgroundColor, backdrop.colour);
+    settings = st.composite;
+  }
   if (!st.backdrop.empty()) {
     backdrop.picture = &st.backdrop.planes();
     backdrop.pictureAlpha = st.backdrop.alpha();
@@ -611,15 +624,12 @@ GstFlowReturn TransformFrame(GstVideoFilter* filter, GstVideoFrame* in, GstVideo
   return GST_FLOW_OK;
 }
 
-void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
-  GstTavroPortrait* self = GST_TAVRO_PORTRAIT(object);
-  State& st = StateOf(self);
-  bool renegotiate = false;
-  StateOf(self).propertyMutex.lock();
+// Stores property `id`; false when the element has no such property.
+bool StoreProperty(State& st, guint id, const GValue* value, bool* renegotiate) {
   switch (id) {
     case PROP_MODE: {
       const auto mode = static_cast<GstTavroPortraitMode>(g_value_get_enum(value));
-      renegotiate = mode != st.mode;
+      *renegotiate = mode != st.mode;
       st.mode = mode;
       break;
     }
@@ -642,19 +652,32 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
         st.switches.*setting->field = g_value_get_boolean(value);
         break;
       }
-      StateOf(self).propertyMutex.unlock();
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-      return;
+      return false;
   }
-  ++st.serial;
-  StateOf(self).propertyMutex.unlock();
+  return true;
+}
+
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
+  GstTavroPortrait* self = GST_TAVRO_PORTRAIT(object);
+  State& st = StateOf(self);
+  bool renegotiate = false;
+  bool known;
+  {
+    std::lock_guard<std::mutex> lock(st.propertyMutex);
+    known = StoreProperty(st, id, value, &renegotiate);
+    if (known) ++st.serial;
+  }
+  if (!known) {
+    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+    return;
+  }
   if (renegotiate) gst_base_transform_reconfigure_src(GST_BASE_TRANSFORM(self));
 }
 
 void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   GstTavroPortrait* self = GST_TAVRO_PORTRAIT(object);
   State& st = StateOf(self);
-  StateOf(self).propertyMutex.lock();
+  std::lock_guard<std::mutex> lock(st.propertyMutex);
   switch (id) {
     case PROP_MODE: g_value_set_enum(value, st.mode); break;
     case PROP_CONFIG: g_value_set_string(value, st.config.empty() ? nullptr : st.config.c_str()); break;
@@ -678,7 +701,6 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
       break;
   }
-  StateOf(self).propertyMutex.unlock();
 }
 
 void Finalize(GObject* object) {
