@@ -19,6 +19,9 @@ namespace core {
 class RunEnv;
 }
 
+// Each core:: class, simd::MMA and matting::Mask derive from Layer
+// virtually: a fixed part of the engine's layer class shape, kept though no
+// class inherits it twice (so layers are cast with dynamic_cast).
 class Layer {
  public:
   explicit Layer(const std::string& layerName = "Unknown");
