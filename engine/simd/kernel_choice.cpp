@@ -1,7 +1,8 @@
-// Dispatch tables of the portable forward passes other than convolution and
+// Dispatch tables of the forward passes other than convolution and
 // depthwise (conv_table.cpp). Each table is read top to bottom and the first
-// matching row wins; the AVX2+FMA (or AVX) column applies when the
-// half-precision flag is clear and the features are present.
+// matching row wins; the AVX2+FMA (or AVX) members apply when the
+// half-precision flag is clear and the features are present. The pooling
+// and activation rows carry their requires masks like the convolution rows.
 #include "engine/simd/kernel_choice.h"
 
 #include "engine/core/tensor.h"
@@ -69,40 +70,114 @@ ConvMember ChooseDeconvMember(const ConvArgs& a, bool half, const KernelFeatures
   return {DeconvStride2Sse4, kBlock4, true, "stride-2 SSE 4", true};
 }
 
+namespace {
+
+// The pooling table: global average, then 3x3 stride-2 max, then the
+// windowed members; the first row whose features are present and whose
+// condition holds wins (an SSE row after an AVX one runs when the features
+// lack AVX, or under the half-precision flag).
+struct PoolQuery {
+  bool global;
+  PoolOp op;
+  const ConvArgs& a;
+};
+struct PoolRow {
+  bool (*when)(const PoolQuery&);
+  PoolMember member;
+};
+
+bool Global(const PoolQuery& q) { return q.global; }
+bool Fixed(const PoolQuery& q) {
+  const ConvArgs& a = q.a;
+  return !q.global && q.op == PoolOp::kMax && a.kh == 3 && a.kw == 3 && a.sw == 2 && a.padL == 1;
+}
+constexpr PoolMember Windowed(void (*k)(const ConvArgs&, PoolOp), const char* symbol,
+                              const char* name, uint32_t requires) {
+  return {k, nullptr, nullptr, name, requires, symbol};
+}
+constexpr PoolMember FixedMax(void (*k)(const ConvArgs&), const char* symbol, const char* name,
+                              uint32_t requires) {
+  return {nullptr, k, nullptr, name, requires, symbol};
+}
+constexpr PoolMember GlobalAverage(void (*k)(const float*, int, int, float*), const char* symbol,
+                                   const char* name, uint32_t requires) {
+  return {nullptr, nullptr, k, name, requires, symbol};
+}
+#define POOL(fn) fn, #fn
+
+// clang-format off
+const PoolRow kPoolRows[] = {
+  {[](const PoolQuery& q) { return Global(q) && q.a.C % 16 == 0; },
+   GlobalAverage(POOL(GlobalAverageAvx16), "global AVX 16", kFeatureAvx)},
+  {[](const PoolQuery& q) { return Global(q) && q.a.C >= 8; },
+   GlobalAverage(POOL(GlobalAverageAvx8), "global AVX 8", kFeatureAvx)},
+  {[](const PoolQuery& q) { return Global(q) && q.a.C % 8 == 0; },
+   GlobalAverage(POOL(GlobalAverageSse8), "global SSE 8", 0)},
+  {[](const PoolQuery& q) { return Global(q) && q.a.C >= 4; },
+   GlobalAverage(POOL(GlobalAverageSse4), "global SSE 4", 0)},
+  {Global, GlobalAverage(POOL(GlobalAverageReference), "global reference", 0)},
+  {[](const PoolQuery& q) { return Fixed(q) && q.a.C % 16 == 0; },
+   FixedMax(POOL(MaxPool3x3S2Avx16), "max 3x3 s2 AVX 16", kFeatureAvx)},
+  {[](const PoolQuery& q) { return Fixed(q) && q.a.C % 8 == 0; },
+   FixedMax(POOL(MaxPool3x3S2Avx8), "max 3x3 s2 AVX 8", kFeatureAvx)},
+  {[](const PoolQuery& q) { return Fixed(q) && q.a.C % 8 == 0; },
+   FixedMax(POOL(MaxPool3x3S2Sse8), "max 3x3 s2 SSE 8", 0)},
+  {[](const PoolQuery& q) { return Fixed(q) && q.a.C % 4 == 0; },
+   FixedMax(POOL(MaxPool3x3S2Sse4), "max 3x3 s2 SSE 4", 0)},
+  {[](const PoolQuery& q) { return q.a.C % 16 == 0; },
+   Windowed(POOL(PoolAvx16), "pool AVX 16", kFeatureAvx)},
+  {[](const PoolQuery& q) { return q.a.C % 8 == 0; },
+   Windowed(POOL(PoolAvx8), "pool AVX 8", kFeatureAvx)},
+  {[](const PoolQuery& q) { return q.a.C % 8 == 0; }, Windowed(POOL(PoolSse8), "pool SSE 8", 0)},
+  {[](const PoolQuery& q) { return q.a.C % 4 == 0; }, Windowed(POOL(PoolSse4), "pool SSE 4", 0)},
+  {[](const PoolQuery&) { return true; }, Windowed(POOL(PoolReference), "pool reference", 0)},
+};
+
+// The activation table: the x86 path's rows for kinds 5 and 7 (the flag
+// ignored), then the portable ones.
+struct ActivationRow {
+  bool x86;
+  ActivationMember member;
+};
+const ActivationRow kActivationRows[] = {
+  {true, {ActivationAvx2Fma, "AVX2+FMA", kTierAvx2, "ActivationAvx2Fma"}},
+  {true, {ActivationAvx, "AVX", kFeatureAvx, "ActivationAvx"}},
+  {true, {ActivationSse, "SSE", 0, "ActivationSse"}},
+  {false, {ActivationAvx2Fma, "AVX2+FMA", kTierAvx2, "ActivationAvx2Fma"}},
+  {false, {ActivationSse, "SSE", 0, "ActivationSse"}},
+};
+// clang-format on
+
+}  // namespace
+
 PoolMember ChoosePoolMember(bool global, PoolOp op, const ConvArgs& a, bool half,
                             const KernelFeatures& f) {
-  const int C = a.C;
-  PoolMember m;
-  const bool avx = !half && f.avx;
-  if (global) {
-    if (avx && C % 16 == 0) return m.global = GlobalAverageAvx16, m.name = "global AVX 16", m;
-    if (avx && C >= 8) return m.global = GlobalAverageAvx8, m.name = "global AVX 8", m;
-    if (C % 8 == 0) return m.global = GlobalAverageSse8, m.name = "global SSE 8", m;
-    if (C >= 4) return m.global = GlobalAverageSse4, m.name = "global SSE 4", m;
-    return m.global = GlobalAverageReference, m.name = "global reference", m;
-  }
-  if (op == PoolOp::kMax && a.kh == 3 && a.kw == 3 && a.sw == 2 && a.padL == 1) {
-    if (avx && C % 16 == 0) return m.fixed = MaxPool3x3S2Avx16, m.name = "max 3x3 s2 AVX 16", m;
-    if (avx && C % 8 == 0) return m.fixed = MaxPool3x3S2Avx8, m.name = "max 3x3 s2 AVX 8", m;
-    if (!avx && C % 8 == 0) return m.fixed = MaxPool3x3S2Sse8, m.name = "max 3x3 s2 SSE 8", m;
-    if (C % 4 == 0) return m.fixed = MaxPool3x3S2Sse4, m.name = "max 3x3 s2 SSE 4", m;
-  }
-  if (avx && C % 16 == 0) return m.windowed = PoolAvx16, m.name = "pool AVX 16", m;
-  if (avx && C % 8 == 0) return m.windowed = PoolAvx8, m.name = "pool AVX 8", m;
-  if (!avx && C % 8 == 0) return m.windowed = PoolSse8, m.name = "pool SSE 8", m;
-  if (C % 4 == 0) return m.windowed = PoolSse4, m.name = "pool SSE 4", m;
-  return m.windowed = PoolReference, m.name = "pool reference", m;
+  const uint32_t features = half ? 0 : f.Mask();
+  const PoolQuery q{global, op, a};
+  for (const PoolRow& row : kPoolRows)
+    if ((row.member.requires & ~features) == 0 && row.when(q)) return row.member;
+  return {};
+}
+
+std::vector<PoolMember> PoolTable() {
+  std::vector<PoolMember> out;
+  for (const PoolRow& row : kPoolRows) out.push_back(row.member);
+  return out;
 }
 
 ActivationMember ChooseActivationMember(bool x86, uint32_t kind, bool half,
                                         const KernelFeatures& f) {
-  if (x86 && (kind == kActSigmoid || kind == kActSwish)) {
-    if (f.Avx2Fma()) return {ActivationAvx2Fma, "AVX2+FMA"};
-    if (f.avx) return {ActivationAvx, "AVX"};
-    return {ActivationSse, "SSE"};
-  }
-  if (!half && f.Avx2Fma()) return {ActivationAvx2Fma, "AVX2+FMA"};
-  return {ActivationSse, "SSE"};
+  const bool x86Rows = x86 && (kind == kActSigmoid || kind == kActSwish);
+  const uint32_t features = half && !x86Rows ? 0 : f.Mask();
+  for (const ActivationRow& row : kActivationRows)
+    if (row.x86 == x86Rows && (row.member.requires & ~features) == 0) return row.member;
+  return {};
+}
+
+std::vector<ActivationMember> ActivationTable() {
+  std::vector<ActivationMember> out;
+  for (const ActivationRow& row : kActivationRows) out.push_back(row.member);
+  return out;
 }
 
 bool UseBatchnormAvx2(int C, bool half, const KernelFeatures& f) {

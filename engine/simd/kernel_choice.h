@@ -74,19 +74,27 @@ struct PoolMember {
   void (*fixed)(const ConvArgs&) = nullptr;  // 3x3 stride-2 max
   void (*global)(const float*, int, int, float*) = nullptr;
   const char* name = "none";
+  uint32_t requires = 0;   // kFeature bits its code needs (and the table asks for)
+  const char* symbol = "";  // the kernel function's name
 };
 PoolMember ChoosePoolMember(bool global, PoolOp op, const ConvArgs& a, bool halfPrecision,
                             const KernelFeatures& f);
+// Every row of the pooling table, in order, for listings and tests.
+std::vector<PoolMember> PoolTable();
 
 using ActivationKernel = void (*)(const ActivationArgs&, const float*, float*, uint64_t);
 struct ActivationMember {
   ActivationKernel kernel = nullptr;
   const char* name = "none";
+  uint32_t requires = 0;   // kFeature bits its code needs (and the table asks for)
+  const char* symbol = "";  // the kernel function's name
 };
 // simd::Activation (x86 = false) or x86::Activation (x86 = true; its own
 // members for kinds 5 and 7, ignoring the half-precision flag).
 ActivationMember ChooseActivationMember(bool x86, uint32_t kind, bool halfPrecision,
                                         const KernelFeatures& f);
+// Every row of the activation table, in order, for listings and tests.
+std::vector<ActivationMember> ActivationTable();
 
 // The simple layers: true when the faster member runs.
 bool UseBatchnormAvx2(int C, bool halfPrecision, const KernelFeatures& f);

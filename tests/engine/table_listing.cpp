@@ -1,18 +1,26 @@
-// Prints every row of the convolution and depthwise dispatch tables with a
-// kernel: its function's name and the features it requires, for
-// table_isa_test.py.
+// Prints every row of the convolution, depthwise, pooling and activation
+// dispatch tables with a kernel: its function's name and the features it
+// requires, for table_isa_test.py.
 #include <cstdio>
 
 #include "engine/simd/kernel_choice.h"
 
+namespace {
+
+void Print(const char* symbol, uint32_t requires) {
+  using namespace TAVROMATTING;
+  std::printf("%s%s%s%s\n", symbol, requires & kFeatureAvx ? " avx" : "",
+              requires & kFeatureAvx2 ? " avx2" : "", requires & kFeatureFma ? " fma" : "");
+}
+
+}  // namespace
+
 int main() {
   using namespace TAVROMATTING;
   for (const auto& table : {ConvTable(), DepthwiseTable()})
-    for (const ConvTableRow& row : table) {
-      if (!row.member.kernel) continue;
-      std::printf("%s%s%s%s\n", row.member.symbol, row.requires & kFeatureAvx ? " avx" : "",
-                  row.requires & kFeatureAvx2 ? " avx2" : "",
-                  row.requires & kFeatureFma ? " fma" : "");
-    }
+    for (const ConvTableRow& row : table)
+      if (row.member.kernel) Print(row.member.symbol, row.requires);
+  for (const simd::PoolMember& m : simd::PoolTable()) Print(m.symbol, m.requires);
+  for (const simd::ActivationMember& m : simd::ActivationTable()) Print(m.symbol, m.requires);
   return 0;
 }
