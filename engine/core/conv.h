@@ -3,7 +3,7 @@
 #pragma once
 
 #include "engine/core/layer.h"
-#include "engine/core/pack_cache.h"
+#include "engine/core/pack_cache.h"  // PackRequest for the layers
 #include "engine/core/window_params.h"
 
 namespace TAVROMATTING {
@@ -28,8 +28,6 @@ class Conv : public virtual Layer, public WindowParams {
   uint8_t dequantizeOutput = 0;
   // Weight dimensions as recorded.
   uint32_t weightN = 0, weightH = 0, weightW = 0, weightC = 0;
-  // The weight in the layouts of the members this layer runs (PackWeights).
-  PackCache packs;
 
  protected:
   // Output h, w of a correlation window over the input.

@@ -1,6 +1,6 @@
-// Weights in the layouts the kernels read, made once when a layer is
-// prepared and owned by the layer: a forward pass only looks them up, and
-// the weight Tensor keeps its own buffer and shape.
+// A tensor's floats in the layouts the kernels read, each made once (when
+// the layer that reads the weight is prepared) and kept beside the tensor's
+// own buffer, which keeps its layout and shape: Tensor::Pack owns one.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "engine/core/pack_cache.h"
 #include "impl_x86/half_float.h"
@@ -38,6 +39,7 @@ void AlignedFree(void* p) {
 Tensor::Tensor() = default;
 
 Tensor::~Tensor() {
+  packs_.reset();
   for (int k = 0; k < kElementKinds; ++k) Release(k);
 }
 
@@ -67,6 +69,7 @@ void Tensor::Release(int kind) {
 
 void Tensor::Bind(int kind, void* p) {
   if (kind < 0 || kind >= kElementKinds) return;
+  if (kind == kFloat32) packs_.reset();
   Release(kind);
   buffers[kind] = p;
   borrowed[kind] = 1;
@@ -100,6 +103,7 @@ float* Tensor::data(uint32_t fmt, bool swapNC, bool zeroPadLast, bool padC4,
   if (fmt == format && (swappedNC != 0) == swapNC) return src;
   const PackedLayout packed = PackLayout(*this, {fmt, swapNC, zeroPadLast, padC4, offsets});
   if (!packed.data) return nullptr;
+  packs_.reset();
   Release(kFloat32);
   buffers[kFloat32] = packed.data;
   n = packed.n;
@@ -108,6 +112,15 @@ float* Tensor::data(uint32_t fmt, bool swapNC, bool zeroPadLast, bool padC4,
   format = fmt;
   swappedNC = swapNC ? 1 : 0;
   return packed.data;
+}
+
+const float* Tensor::Pack(const PackRequest& req) {
+  if (!packs_) packs_.reset(new (std::nothrow) PackCache());
+  return packs_ ? packs_->Add(*this, req) : nullptr;
+}
+
+const float* Tensor::Packed(const PackRequest& req) const {
+  return packs_ ? packs_->Find(req) : nullptr;
 }
 
 void Tensor::CopyTo(Tensor& dst) const {

@@ -3,12 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace TAVROMATTING {
 
 class Layer;
+class PackCache;
+struct PackRequest;
 
 // Element kinds of the typed buffers. Kinds 3 to 5 exist in the record
 // format but no record or layer of this system uses them.
@@ -103,8 +106,8 @@ class Tensor {
   // converts the buffer in place, from the plain or planar source layout
   // only: the converted copy becomes the tensor's (owned) buffer, with the
   // shape fields, count and n-c flag that describe it. Layers never ask for
-  // another layout: they pack their weights into a PackCache when prepared
-  // (engine/core/pack_cache.h), so a tensor's buffer stays what it was.
+  // another layout here: they use Pack when prepared, so a tensor's buffer
+  // stays what it was.
   float* data(uint32_t format = kPlain, bool swapNC = false, bool zeroPadLast = false,
               bool padC4 = false, const float* offsets = nullptr);
   float* floatData() const { return static_cast<float*>(buffers[kFloat32]); }
@@ -119,6 +122,16 @@ class Tensor {
   // Makes sure the float buffer exists (count elements, zero-filled).
   float* EnsureFloat();
 
+  // The floats in a kernel's layout: packed on the first request into a copy
+  // the tensor owns beside its own buffer (buffer, shape and format stay as
+  // they are). Layers pack their weights when prepared; forward passes only
+  // look the copy up with Packed. Null when packing failed (a later Pack
+  // tries again) or, for Packed, when it was never asked for. Binding new
+  // floats or converting them in place drops the copies.
+  const float* Pack(const PackRequest& req);
+  const float* Packed(const PackRequest& req) const;
+  const PackCache* packs() const { return packs_.get(); }
+
   void CopyTo(Tensor& dst) const;
   void HalfToFloat();
   void FloatToHalf();
@@ -126,6 +139,7 @@ class Tensor {
 
  private:
   void Release(int kind);
+  std::unique_ptr<PackCache> packs_;
 };
 
 }  // namespace TAVROMATTING

@@ -119,7 +119,7 @@ bool Conv::PackWeights(core::RunEnv* env) {
   ConvArgs a;
   if (!FillConvShape(*this, &a) || int(weightC) != a.Cin || int(weightN) != a.C) return true;
   const ConvMember m = ChooseConvMember(a, env->halfPrecision, KernelFeatures::Current());
-  return packs.Add(*weight, {m.code}) != nullptr;
+  return weight->Pack({m.code}) != nullptr;
 }
 
 bool Conv::Forward(core::RunEnv* env) {
@@ -131,7 +131,7 @@ bool Conv::Forward(core::RunEnv* env) {
   if (!a.in) return false;
 
   const ConvMember m = ChooseConvMember(a, env->halfPrecision, KernelFeatures::Current());
-  a.weight = packs.Find({m.code});
+  a.weight = weight->Packed({m.code});
   if (!a.weight) return false;
   a.act = m.fuses ? FuseAttachedActivation(this) : KeepAttachedActivation(this);
   bool joined;
@@ -154,7 +154,7 @@ bool DepthwiseConv::PackWeights(core::RunEnv* env) {
   ConvArgs a;
   if (!FillConvShape(*this, &a)) return true;
   const ConvMember m = Member(a, env->halfPrecision);
-  return !m.kernel || packs.Add(*weight, {m.code}) != nullptr;
+  return !m.kernel || weight->Pack({m.code}) != nullptr;
 }
 
 bool DepthwiseConv::Forward(core::RunEnv* env) {
@@ -164,7 +164,7 @@ bool DepthwiseConv::Forward(core::RunEnv* env) {
   if (!a.in) return false;
   const ConvMember m = Member(a, env->halfPrecision);
   if (!m.kernel) return false;
-  a.weight = packs.Find({m.code});
+  a.weight = weight->Packed({m.code});
   if (!a.weight) return false;
   a.act = m.fuses ? FuseAttachedActivation(this) : KeepAttachedActivation(this);
   const int C = a.C, Cin = a.Cin, G = int(group);
@@ -195,7 +195,7 @@ bool DeConv::PackWeights(core::RunEnv* env) {
   ConvArgs a;
   if (!FillConvShape(*this, &a) || int(weightN) != a.Cin || int(weightC) != a.C) return true;
   const ConvMember m = ChooseDeconvMember(a, env->halfPrecision, KernelFeatures::Current());
-  return packs.Add(*weight, {m.code, /*swapNC=*/true}) != nullptr;
+  return weight->Pack({m.code, /*swapNC=*/true}) != nullptr;
 }
 
 bool DeConv::Forward(core::RunEnv* env) {
@@ -205,7 +205,7 @@ bool DeConv::Forward(core::RunEnv* env) {
   if (!a.in) return false;
   if (int(weightN) != a.Cin || int(weightC) != a.C) return false;
   const ConvMember m = ChooseDeconvMember(a, env->halfPrecision, KernelFeatures::Current());
-  a.weight = packs.Find({m.code, /*swapNC=*/true});
+  a.weight = weight->Packed({m.code, /*swapNC=*/true});
   if (!a.weight) return false;
   Batchnorm* bn = outputBatchnorm;
   if (bn && !bn->Coefficients(a.C)) return false;

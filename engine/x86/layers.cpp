@@ -64,7 +64,7 @@ ConvMember Conv::Member(const ConvArgs& a) const {
 bool Conv::PackWeights(core::RunEnv* env) {
   ConvArgs a;
   const ConvMember m = simd::FillConvShape(*this, &a) ? Member(a) : ConvMember();
-  if (m.kernel && packs.Add(*weight, {m.code})) return true;
+  if (m.kernel && weight->Pack({m.code})) return true;
   return simd::Conv::PackWeights(env) && !m.kernel;
 }
 
@@ -80,7 +80,7 @@ bool Conv::Run(core::RunEnv* env, bool* filled) {
   if (inputNormalize && !bytes && !inputNormalize->Forward(env)) return false;
   if (!m.kernel) return simd::Conv::Forward(env);
   std::vector<float> converted;
-  a.weight = packs.Find({m.code});
+  a.weight = weight->Packed({m.code});
   if (bytes) {
     a.inBytes = bytes->byteData();
     a.inMean = inputNormalize->mean;
@@ -120,7 +120,7 @@ ConvMember DepthwiseConv::Member(const ConvArgs& a) const {
 bool DepthwiseConv::PackWeights(core::RunEnv* env) {
   ConvArgs a;
   const ConvMember m = simd::FillConvShape(*this, &a) ? Member(a) : ConvMember();
-  if (m.kernel && packs.Add(*weight, {m.code})) return true;
+  if (m.kernel && weight->Pack({m.code})) return true;
   return simd::DepthwiseConv::PackWeights(env) && !m.kernel;
 }
 
@@ -131,7 +131,7 @@ bool DepthwiseConv::Forward(core::RunEnv* env) {
   const ConvMember m = Member(a);
   if (!m.kernel) return simd::DepthwiseConv::Forward(env);
   a.in = inputs[0]->data();
-  a.weight = packs.Find({m.code});
+  a.weight = weight->Packed({m.code});
   if (!a.in || !a.weight) return simd::DepthwiseConv::Forward(env);
   a.act = FuseAttachedRelu(this);
   m.kernel(a);

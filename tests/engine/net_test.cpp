@@ -260,17 +260,18 @@ std::vector<std::string> States(const TensorMap& map) {
   }
   return v;
 }
-// Layouts packed by the convolution layers, layer by layer.
+// Layouts packed for the convolution layers' weights, layer by layer.
 std::vector<size_t> PackCounts(const Net& net) {
   std::vector<size_t> v;
   for (Layer* l : net.layers)
-    if (auto* conv = dynamic_cast<core::Conv*>(l)) v.push_back(conv->packs.size());
+    if (auto* conv = dynamic_cast<core::Conv*>(l))
+      v.push_back(conv->weight && conv->weight->packs() ? conv->weight->packs()->size() : 0);
   return v;
 }
 
 TEST(Net, WeightsArePackedWhenPreparedAndTensorsKeepTheirBuffers) {
-  // Every convolution packs its member's layout during the warm-up, into its
-  // own cache: running the network packs nothing more, and no weight or blob
+  // Every convolution packs its member's layout of its weight during the
+  // warm-up: running the network packs nothing more, and no weight or blob
   // tensor exposes another buffer or shape after a run. Forcing the portable
   // path packs its members' layouts once, before its first run.
   const int w = 160, h = 96;
