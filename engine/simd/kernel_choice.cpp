@@ -8,6 +8,7 @@
 #include "engine/core/tensor.h"
 #include "cpu/cpu_info.h"
 #include "impl_x86/conv_kernels.h"
+#include "impl_x86/elementwise_kernels.h"
 
 namespace TAVROMATTING {
 
@@ -180,14 +181,75 @@ std::vector<ActivationMember> ActivationTable() {
   return out;
 }
 
-bool UseBatchnormAvx2(int C, bool half, const KernelFeatures& f) {
-  return !half && f.Avx2Fma() && C % 8 == 0;
+namespace {
+
+#define ELEMENTWISE(fn) fn, #fn
+template <class K>
+constexpr ElementwiseMember<K> Row(K kernel, const char* symbol, uint32_t requires,
+                                   int channelMultiple) {
+  return {kernel, requires, channelMultiple, symbol};
 }
-bool UseResizeAvx2(int C, bool half, const KernelFeatures& f) {
-  return !half && f.Avx2Fma() && C % 8 == 0;
+
+// clang-format off
+const ElementwiseMember<BatchnormKernel> kBatchnormRows[] = {
+  Row<BatchnormKernel>(ELEMENTWISE(BatchnormAvx2), kTierAvx2, 8),
+  Row<BatchnormKernel>(ELEMENTWISE(BatchnormSse), 0, 0),
+};
+const ElementwiseMember<ResizeKernel> kResizeRows[] = {
+  Row<ResizeKernel>(ELEMENTWISE(ResizeBilinearAvx2), kTierAvx2, 8),
+  Row<ResizeKernel>(ELEMENTWISE(ResizeBilinearSse), 0, 0),
+};
+const ElementwiseMember<ConcatKernel> kConcatRows[] = {
+  Row<ConcatKernel>(ELEMENTWISE(ConcatAvx), kFeatureAvx, 0),
+  Row<ConcatKernel>(TAVROMATTING::Concat, "Concat", 0, 0),
+};
+const ElementwiseMember<MmaKernel> kMmaRows[] = {
+  Row<MmaKernel>(ELEMENTWISE(MmaAvx), kFeatureAvx, 8),
+  Row<MmaKernel>(ELEMENTWISE(MmaSse), 0, 4),
+  Row<MmaKernel>(ELEMENTWISE(MmaReference), 0, 0),
+};
+// clang-format on
+
+template <class K, size_t N>
+ElementwiseMember<K> FirstFitting(const ElementwiseMember<K> (&rows)[N], int C, bool half,
+                                  const KernelFeatures& f) {
+  const uint32_t features = half ? 0 : f.Mask();
+  for (const ElementwiseMember<K>& row : rows)
+    if ((row.requires & ~features) == 0 &&
+        (row.channelMultiple == 0 || C % row.channelMultiple == 0))
+      return row;
+  return rows[N - 1];
 }
-bool UseConcatAvx(bool half, const KernelFeatures& f) { return !half && f.avx; }
-bool UseMmaAvx(int C, bool half, const KernelFeatures& f) { return !half && f.avx && C % 8 == 0; }
+
+template <class K, size_t N>
+void List(const ElementwiseMember<K> (&rows)[N], std::vector<ElementwiseRow>& out) {
+  for (const ElementwiseMember<K>& row : rows) out.push_back({row.symbol, row.requires});
+}
+
+}  // namespace
+
+ElementwiseMember<BatchnormKernel> ChooseBatchnormMember(int C, bool half,
+                                                         const KernelFeatures& f) {
+  return FirstFitting(kBatchnormRows, C, half, f);
+}
+ElementwiseMember<ResizeKernel> ChooseResizeMember(int C, bool half, const KernelFeatures& f) {
+  return FirstFitting(kResizeRows, C, half, f);
+}
+ElementwiseMember<ConcatKernel> ChooseConcatMember(bool half, const KernelFeatures& f) {
+  return FirstFitting(kConcatRows, 0, half, f);
+}
+ElementwiseMember<MmaKernel> ChooseMmaMember(int C, bool half, const KernelFeatures& f) {
+  return FirstFitting(kMmaRows, C, half, f);
+}
+
+std::vector<ElementwiseRow> ElementwiseTable() {
+  std::vector<ElementwiseRow> out;
+  List(kBatchnormRows, out);
+  List(kResizeRows, out);
+  List(kConcatRows, out);
+  List(kMmaRows, out);
+  return out;
+}
 
 }  // namespace simd
 }  // namespace TAVROMATTING

@@ -10,6 +10,7 @@
 
 #include "impl_x86/activation.h"
 #include "impl_x86/conv_args.h"
+#include "impl_x86/elementwise_kernels.h"
 #include "impl_x86/pooling_kernels.h"
 
 namespace TAVROMATTING {
@@ -96,11 +97,34 @@ ActivationMember ChooseActivationMember(bool x86, uint32_t kind, bool halfPrecis
 // Every row of the activation table, in order, for listings and tests.
 std::vector<ActivationMember> ActivationTable();
 
-// The simple layers: true when the faster member runs.
-bool UseBatchnormAvx2(int C, bool halfPrecision, const KernelFeatures& f);
-bool UseResizeAvx2(int C, bool halfPrecision, const KernelFeatures& f);
-bool UseConcatAvx(bool halfPrecision, const KernelFeatures& f);
-bool UseMmaAvx(int C, bool halfPrecision, const KernelFeatures& f);
+// Batch norm, bilinear resize, concat and MMA: a vector member and portable
+// ones. The first row whose features are present and whose channel multiple
+// (0: any) divides C runs; the last row of each table always fits.
+template <class Kernel>
+struct ElementwiseMember {
+  Kernel kernel = nullptr;
+  uint32_t requires = 0;    // kFeature bits its code needs (and the table asks for)
+  int channelMultiple = 0;  // C must be a multiple of it (0: any C)
+  const char* symbol = "";  // the kernel function's name
+};
+using BatchnormKernel = void (*)(const float*, float*, uint64_t, int, const float*,
+                                 const float*);
+using ResizeKernel = void (*)(const ResizeArgs&);
+using ConcatKernel = void (*)(const float* const*, const int*, int, float*, uint64_t);
+using MmaKernel = void (*)(const float*, const float*, const float*, float*, uint64_t, int,
+                           const FusedAct&);
+ElementwiseMember<BatchnormKernel> ChooseBatchnormMember(int C, bool halfPrecision,
+                                                         const KernelFeatures& f);
+ElementwiseMember<ResizeKernel> ChooseResizeMember(int C, bool halfPrecision,
+                                                   const KernelFeatures& f);
+ElementwiseMember<ConcatKernel> ChooseConcatMember(bool halfPrecision, const KernelFeatures& f);
+ElementwiseMember<MmaKernel> ChooseMmaMember(int C, bool halfPrecision, const KernelFeatures& f);
+// Every row of those four tables: its kernel's name and requires.
+struct ElementwiseRow {
+  const char* symbol;
+  uint32_t requires;
+};
+std::vector<ElementwiseRow> ElementwiseTable();
 
 }  // namespace simd
 

@@ -29,10 +29,8 @@ bool Batchnorm::Coefficients(int C) {
 
 void Batchnorm::Apply(core::RunEnv* env, const float* in, float* out, uint64_t pixels,
                       int C) const {
-  if (UseBatchnormAvx2(C, env->halfPrecision, KernelFeatures::Current()))
-    BatchnormAvx2(in, out, pixels, C, a_.data(), b_.data());
-  else
-    BatchnormSse(in, out, pixels, C, a_.data(), b_.data());
+  ChooseBatchnormMember(C, env->halfPrecision, KernelFeatures::Current())
+      .kernel(in, out, pixels, C, a_.data(), b_.data());
 }
 
 bool Batchnorm::Forward(core::RunEnv* env) {
@@ -67,10 +65,8 @@ bool Concat::Forward(core::RunEnv* env) {
   }
   float* out = outputs[0]->data();
   if (!out) return false;
-  if (UseConcatAvx(env->halfPrecision, KernelFeatures::Current()))
-    ConcatAvx(ins.data(), cs.data(), int(ins.size()), out, pixels);
-  else
-    TAVROMATTING::Concat(ins.data(), cs.data(), int(ins.size()), out, pixels);
+  ChooseConcatMember(env->halfPrecision, KernelFeatures::Current())
+      .kernel(ins.data(), cs.data(), int(ins.size()), out, pixels);
   return true;
 }
 
@@ -105,10 +101,7 @@ bool Resize::Forward(core::RunEnv* env) {
     ResizeNearest(a);
     return true;
   }
-  if (UseResizeAvx2(a.C, env->halfPrecision, KernelFeatures::Current()))
-    ResizeBilinearAvx2(a);
-  else
-    ResizeBilinearSse(a);
+  ChooseResizeMember(a.C, env->halfPrecision, KernelFeatures::Current()).kernel(a);
   return true;
 }
 
@@ -169,12 +162,8 @@ bool MMA::Forward(core::RunEnv* env) {
   float* out = outputs[0]->data();
   if (!xp || !v || !s || !out) return false;
   const FusedAct act = FuseAttachedActivation(this);
-  if (UseMmaAvx(C, env->halfPrecision, KernelFeatures::Current()))
-    MmaAvx(xp, v, s, out, pixels, C, act);
-  else if (C % 4 == 0)
-    MmaSse(xp, v, s, out, pixels, C, act);
-  else
-    MmaReference(xp, v, s, out, pixels, C, act);
+  ChooseMmaMember(C, env->halfPrecision, KernelFeatures::Current())
+      .kernel(xp, v, s, out, pixels, C, act);
   return true;
 }
 

@@ -366,6 +366,37 @@ TEST(KernelChoice, ActivationMembersMatchTheReference) {
         }
 }
 
+TEST(KernelChoice, ElementwiseMembersFitTheirChannelsAndMatchTheReference) {
+  // A row gated on the wrong channel multiple or features would read past a
+  // row of channels or run code the processor lacks; each chosen member
+  // gives the reference's values.
+  const uint64_t pixels = 37;
+  for (const KernelFeatures& f : RunnableFeatureSets())
+    for (bool half : {false, true})
+      for (int C : {3, 4, 8, 12, 16, 24}) {
+        const std::string id = "C " + std::to_string(C);
+        auto x = Random(pixels * C, 11, -2.f, 2.f);
+        auto v = Random(C, 12, -1.f, 1.f), s = Random(pixels, 13, -1.f, 1.f);
+        const auto mma = simd::ChooseMmaMember(C, half, f);
+        const auto bn = simd::ChooseBatchnormMember(C, half, f);
+        const auto rs = simd::ChooseResizeMember(C, half, f);
+        for (int multiple : {mma.channelMultiple, bn.channelMultiple, rs.channelMultiple})
+          EXPECT_EQ(multiple == 0 ? 0 : C % multiple, 0) << id;
+        ExpectWithinFeatures(mma, f, half, id + " " + mma.symbol);
+        ExpectWithinFeatures(bn, f, half, id + " " + bn.symbol);
+        ExpectWithinFeatures(rs, f, half, id + " " + rs.symbol);
+        std::vector<float> got(x.size()), want(x.size());
+        mma.kernel(x.data(), v.data(), s.data(), got.data(), pixels, C, Leaky());
+        MmaReference(x.data(), v.data(), s.data(), want.data(), pixels, C, Leaky());
+        ExpectNear(got, want, 1e-5f, mma.symbol);
+        bn.kernel(x.data(), got.data(), pixels, C, v.data(), v.data());
+        BatchnormReference(x.data(), want.data(), pixels, C, v.data(), v.data());
+        ExpectNear(got, want, 1e-5f, bn.symbol);
+      }
+  for (const KernelFeatures& f : RunnableFeatureSets())
+    ExpectWithinFeatures(simd::ChooseConcatMember(false, f), f, false, "concat");
+}
+
 TEST(KernelChoice, ForcedPortableReadsNoFeatures) {
   CpuInfo::ForcePortable(true);
   const KernelFeatures f = KernelFeatures::Current();

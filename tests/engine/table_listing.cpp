@@ -1,5 +1,5 @@
-// Prints every row of the convolution, depthwise, pooling and activation
-// dispatch tables with a kernel: its function's name and the features it
+// Prints every row of the convolution, depthwise, pooling, activation and
+// elementwise dispatch tables with a kernel: its function's name and the features it
 // requires, for table_isa_test.py.
 #include <cstdio>
 
@@ -22,5 +22,6 @@ int main() {
       if (row.member.kernel) Print(row.member.symbol, row.requires);
   for (const simd::PoolMember& m : simd::PoolTable()) Print(m.symbol, m.requires);
   for (const simd::ActivationMember& m : simd::ActivationTable()) Print(m.symbol, m.requires);
+  for (const simd::ElementwiseRow& r : simd::ElementwiseTable()) Print(r.symbol, r.requires);
   return 0;
 }
